@@ -1,0 +1,391 @@
+#include "async32/platform/port_engine.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "async32/platform/termios_map.h"
+
+namespace async32 {
+namespace {
+
+constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
+constexpr uint32_t kCounterEvents = EV_BREAK | EV_ERR;
+// How often modem lines, line-error counters and the draining output are
+// looked at while something needs them; otherwise the monitor sleeps.
+constexpr int kLinePollMs = 10;
+// Reads per wake-up before other work gets a turn; poll() is level-triggered,
+// so what is left wakes the monitor again at once.
+constexpr int kMaxReadsPerWake = 16;
+
+}  // namespace
+
+PortEngine::PortEngine(std::unique_ptr<SerialDriver> driver) : driver_(std::move(driver)) {
+  driver_->GetTermios(applied_);
+  dcb_ = DcbFromTermios(applied_);
+  modemLinesKnown_ = driver_->GetModemLines(lastModemLines_) == 0;
+  countersKnown_ = driver_->GetCounters(lastCounters_) == 0;
+}
+
+PortEngine::~PortEngine() {
+  if (rs485Toggle_) driver_->SetRs485Toggle(false);
+}
+
+bool PortEngine::GetCommConfig(COMMCONFIG& config) {
+  std::lock_guard lock(mutex_);
+  config.dcb = dcb_;
+  config.dwProviderSubType = driver_->ProviderSubType();
+  return true;
+}
+
+bool PortEngine::GetCommState(DCB& dcb) {
+  std::lock_guard lock(mutex_);
+  dcb = dcb_;
+  return true;
+}
+
+bool PortEngine::SetCommState(const DCB& dcb) {
+  std::lock_guard lock(mutex_);
+  termios2 wanted{};
+  if (const int err = TermiosFromDcb(dcb, applied_, wanted)) {
+    SetLastError(err);
+    return false;
+  }
+  if (const int err = driver_->SetTermios(wanted)) {
+    SetLastError(err);
+    return false;
+  }
+  // A driver may accept a request and quietly keep another value; only what
+  // reads back counts. A value that did not stick is refused as a whole.
+  termios2 actual{};
+  if (driver_->GetTermios(actual) != 0 || !LineSettingsMatch(wanted, actual)) {
+    driver_->SetTermios(applied_);
+    SetLastError(EINVAL);
+    return false;
+  }
+  applied_ = actual;
+  dcb_ = dcb;
+  ApplyLineControl(dcb);
+  return true;
+}
+
+// DTR and RTS follow their control modes. Drivers without modem lines (a
+// pseudo-terminal) refuse this; the settings themselves still apply.
+void PortEngine::ApplyLineControl(const DCB& dcb) {
+  driver_->SetModemLines(TIOCM_DTR, dcb.DtrControl() != DTR_CONTROL_DISABLE);
+  const bool toggle = dcb.RtsControl() == RTS_CONTROL_TOGGLE;
+  if (toggle != rs485Toggle_) {
+    rs485Toggle_ = toggle && driver_->SetRs485Toggle(true) == 0;
+    if (!toggle) driver_->SetRs485Toggle(false);
+  }
+  rtsToggleEmulated_ = toggle && !rs485Toggle_;
+  switch (dcb.RtsControl()) {
+    case RTS_CONTROL_ENABLE: driver_->SetModemLines(TIOCM_RTS, true); break;
+    case RTS_CONTROL_DISABLE: driver_->SetModemLines(TIOCM_RTS, false); break;
+    case RTS_CONTROL_TOGGLE:
+      if (rtsToggleEmulated_) driver_->SetModemLines(TIOCM_RTS, writeActive_);
+      break;
+    default: break;  // handshake: the kernel drives RTS
+  }
+}
+
+bool PortEngine::SetupComm(uint32_t inQueue, uint32_t /*outQueue: writes keep their own copy*/) {
+  if (inQueue == 0) {
+    SetLastError(EINVAL);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  inQueueLimit_ = inQueue;
+  return true;
+}
+
+// Reads never wait on this platform, so time-outs have nothing to govern.
+bool PortEngine::SetCommTimeouts(const COMMTIMEOUTS&) { return true; }
+
+bool PortEngine::SetCommMask(uint32_t mask) {
+  std::lock_guard lock(mutex_);
+  mask_ = mask;
+  events_ &= mask;
+  wake_.Set();
+  return true;
+}
+
+WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
+  for (;;) {
+    if (stop.IsSet()) return WaitResult::kStopped;
+    pollfd fds[3];
+    int timeout = -1;
+    {
+      std::lock_guard lock(mutex_);
+      if (events_ != 0) {
+        mask = events_;
+        events_ = 0;
+        return WaitResult::kEvents;
+      }
+      if (dead_) {
+        SetLastError(EIO);
+        return WaitResult::kFailed;
+      }
+      const bool sending = writeActive_ && !txHeld_;
+      fds[0] = {stop.Fd(), POLLIN, 0};
+      fds[1] = {wake_.Fd(), POLLIN, 0};
+      fds[2] = {driver_->PollFd(), static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0};
+      timeout = PollTimeoutMs();
+    }
+    if (poll(fds, 3, timeout) < 0) {
+      if (errno == EINTR) continue;
+      SetLastError(errno);
+      return WaitResult::kFailed;
+    }
+    if (fds[0].revents != 0) return WaitResult::kStopped;
+    if (fds[1].revents != 0) wake_.Reset();
+    std::lock_guard lock(mutex_);
+    Service(fds[2].revents);
+  }
+}
+
+int PortEngine::PollTimeoutMs() const {
+  const bool draining = txEmptyWatch_ && !writeActive_;
+  const bool lines = modemLinesKnown_ && (mask_ & kModemEvents);
+  const bool counters = countersKnown_ && (mask_ & kCounterEvents);
+  return (draining || lines || counters) ? kLinePollMs : -1;
+}
+
+void PortEngine::Service(short revents) {
+  if (revents & (POLLIN | POLLHUP | POLLERR)) PumpInput();
+  if (dead_) return;
+  if (writeActive_ && !txHeld_) ContinueWrite();
+  CheckTxEmpty();
+  if (modemLinesKnown_ && (mask_ & kModemEvents)) CheckModemLines();
+  if (countersKnown_ && (mask_ & kCounterEvents)) CheckCounters();
+}
+
+void PortEngine::PumpInput() {
+  uint8_t buf[4096];
+  for (int i = 0; i < kMaxReadsPerWake; ++i) {
+    const ssize_t n = driver_->Read(buf, sizeof buf);
+    if (n > 0) {
+      Receive(buf, static_cast<size_t>(n));
+      continue;
+    }
+    if (n == -EINTR) continue;
+    if (n == -EAGAIN) return;
+    MarkDead();  // 0 is hang-up; EIO and the like: the device has gone away
+    return;
+  }
+}
+
+void PortEngine::Receive(const uint8_t* bytes, size_t count) {
+  bool queued = false, flag = false, overflow = false;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t b = bytes[i];
+    if (b == 0 && dcb_.Flag(fNull)) continue;
+    if (inQueue_.size() >= inQueueLimit_) {
+      overflow = true;
+      continue;
+    }
+    inQueue_.push_back(b);
+    queued = true;
+    flag = flag || b == static_cast<uint8_t>(dcb_.EvtChar);
+  }
+  if (queued) Raise(EV_RXCHAR);
+  if (flag) Raise(EV_RXFLAG);
+  // A full queue loses bytes; the owner hears of it as a line error so the
+  // loss never goes unseen.
+  if (overflow) {
+    errors_ |= CE_RXOVER;
+    Raise(EV_ERR);
+  }
+}
+
+// The device is gone: said once as an I/O error, after which waits fail.
+void PortEngine::MarkDead() {
+  dead_ = true;
+  errors_ |= CE_IOE;
+  Raise(EV_ERR);
+  writeActive_ = false;
+  outPending_.clear();
+}
+
+void PortEngine::ContinueWrite() {
+  while (outOffset_ < outPending_.size()) {
+    const ssize_t n = driver_->Write(outPending_.data() + outOffset_, outPending_.size() - outOffset_);
+    if (n > 0) {
+      outOffset_ += static_cast<size_t>(n);
+    } else if (n == 0 || n == -EAGAIN) {
+      return;
+    } else if (n != -EINTR) {
+      break;  // the write ends unfinished; a pending write reports no failure
+    }
+  }
+  EndWrite();
+}
+
+void PortEngine::EndWrite() {
+  writeActive_ = false;
+  outPending_.clear();
+  outOffset_ = 0;
+  txEmptyWatch_ = true;
+}
+
+void PortEngine::CheckTxEmpty() {
+  if (!txEmptyWatch_ || writeActive_) return;
+  int queued = 0;
+  if (driver_->OutputQueue(queued) == 0 && queued > 0) return;
+  txEmptyWatch_ = false;
+  if (rtsToggleEmulated_) driver_->SetModemLines(TIOCM_RTS, false);
+  Raise(EV_TXEMPTY);
+}
+
+void PortEngine::CheckModemLines() {
+  int lines = 0;
+  if (driver_->GetModemLines(lines) != 0) return;
+  const int changed = lines ^ lastModemLines_;
+  lastModemLines_ = lines;
+  if (changed & TIOCM_CTS) Raise(EV_CTS);
+  if (changed & TIOCM_DSR) Raise(EV_DSR);
+  if (changed & TIOCM_CD) Raise(EV_RLSD);
+  if ((changed & TIOCM_RI) && (lines & TIOCM_RI)) Raise(EV_RING);
+}
+
+void PortEngine::CheckCounters() {
+  SerialCounters now;
+  if (driver_->GetCounters(now) != 0) return;
+  const SerialCounters& was = lastCounters_;
+  uint32_t errors = 0;
+  if (now.frame != was.frame) errors |= CE_FRAME;
+  if (now.overrun != was.overrun) errors |= CE_OVERRUN;
+  if (now.parity != was.parity) errors |= CE_RXPARITY;
+  if (now.bufOverrun != was.bufOverrun) errors |= CE_RXOVER;
+  if (now.brk != was.brk) {
+    errors_ |= CE_BREAK;
+    Raise(EV_BREAK);
+  }
+  if (errors != 0) {
+    errors_ |= errors;
+    Raise(EV_ERR);
+  }
+  lastCounters_ = now;
+}
+
+bool PortEngine::ClearCommError(uint32_t& errors, COMSTAT& stat) {
+  std::lock_guard lock(mutex_);
+  errors = errors_;
+  errors_ = 0;
+  stat = COMSTAT{};
+  stat.cbInQue = static_cast<uint32_t>(inQueue_.size());
+  stat.cbOutQue = static_cast<uint32_t>(outPending_.size() - outOffset_);
+  stat.fXoffHold = txHeld_;
+  return true;
+}
+
+bool PortEngine::GetCommModemStatus(uint32_t& status) {
+  std::lock_guard lock(mutex_);
+  int lines = 0;
+  if (const int err = driver_->GetModemLines(lines)) {
+    SetLastError(err);
+    return false;
+  }
+  status = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
+           ((lines & TIOCM_RI) ? MS_RING_ON : 0) | ((lines & TIOCM_CD) ? MS_RLSD_ON : 0);
+  return true;
+}
+
+bool PortEngine::EscapeCommFunction(uint32_t code) {
+  std::lock_guard lock(mutex_);
+  int err = 0;
+  switch (code) {
+    case SETXOFF:
+      // The kernel stops its own output; the engine holds what it has not
+      // handed to the kernel yet.
+      err = driver_->Flow(TCOOFF);
+      if (err == 0) txHeld_ = true;
+      break;
+    case SETXON:
+      err = driver_->Flow(TCOON);
+      if (err == 0) {
+        txHeld_ = false;
+        wake_.Set();
+      }
+      break;
+    case SETRTS: err = driver_->SetModemLines(TIOCM_RTS, true); break;
+    case CLRRTS: err = driver_->SetModemLines(TIOCM_RTS, false); break;
+    case SETDTR: err = driver_->SetModemLines(TIOCM_DTR, true); break;
+    case CLRDTR: err = driver_->SetModemLines(TIOCM_DTR, false); break;
+    case SETBREAK: err = driver_->SetBreak(true); break;
+    case CLRBREAK: err = driver_->SetBreak(false); break;
+    default: err = EINVAL; break;
+  }
+  if (err != 0) SetLastError(err);
+  return err == 0;
+}
+
+bool PortEngine::PurgeComm(uint32_t flags) {
+  std::lock_guard lock(mutex_);
+  if (flags & PURGE_TXABORT) {
+    writeActive_ = false;
+    outPending_.clear();
+    outOffset_ = 0;
+  }
+  if (flags & PURGE_TXCLEAR) driver_->Flush(TCOFLUSH);
+  if (flags & PURGE_RXCLEAR) {
+    inQueue_.clear();
+    driver_->Flush(TCIFLUSH);
+  }
+  return true;
+}
+
+WriteStart PortEngine::WriteFile(const uint8_t* data, uint32_t count, uint32_t& written) {
+  std::lock_guard lock(mutex_);
+  written = 0;
+  if (dead_ || writeActive_) {
+    SetLastError(dead_ ? EIO : EBUSY);
+    return WriteStart::kFailed;
+  }
+  if (count == 0) return WriteStart::kCompleted;
+  if (rtsToggleEmulated_) driver_->SetModemLines(TIOCM_RTS, true);
+  size_t done = 0;
+  while (!txHeld_ && done < count) {
+    const ssize_t n = driver_->Write(data + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0 || n == -EAGAIN) {
+      break;
+    } else if (n != -EINTR) {
+      SetLastError(static_cast<int>(-n));
+      return WriteStart::kFailed;
+    }
+  }
+  wake_.Set();
+  if (done == count) {
+    written = count;
+    txEmptyWatch_ = true;
+    return WriteStart::kCompleted;
+  }
+  outPending_.assign(data + done, data + count);
+  outOffset_ = 0;
+  writeActive_ = true;
+  return WriteStart::kPending;
+}
+
+bool PortEngine::WriteInProgress() {
+  std::lock_guard lock(mutex_);
+  return writeActive_;
+}
+
+bool PortEngine::ReadFile(uint8_t* buffer, uint32_t count, uint32_t& read) {
+  std::lock_guard lock(mutex_);
+  read = 0;
+  if (count > inQueue_.size()) {
+    SetLastError(EAGAIN);
+    return false;
+  }
+  std::copy_n(inQueue_.begin(), count, buffer);
+  inQueue_.erase(inQueue_.begin(), inQueue_.begin() + count);
+  read = count;
+  return true;
+}
+
+}  // namespace async32

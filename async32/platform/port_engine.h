@@ -1,0 +1,82 @@
+#pragma once
+// The part of a serial driver that the operating system's terminal layer does
+// not provide: the settings as last applied, a receive queue of the size the
+// owner asked for, the pending write with its own copy of the bytes, the
+// error flags and the detection of line events. It runs over a SerialDriver,
+// so tests can replace the device and still exercise all of this.
+//
+// Two threads use an engine: the owner's thread for every operation and the
+// monitor thread for WaitCommEvent, which also moves received bytes into the
+// queue and finishes pending writes. One mutex guards the state.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "async32/platform/comm_port.h"
+#include "async32/platform/serial_driver.h"
+
+namespace async32 {
+
+class PortEngine final : public CommPort {
+ public:
+  explicit PortEngine(std::unique_ptr<SerialDriver> driver);
+  ~PortEngine() override;
+
+  bool GetCommConfig(COMMCONFIG& config) override;
+  bool GetCommState(DCB& dcb) override;
+  bool SetCommState(const DCB& dcb) override;
+  bool SetupComm(uint32_t inQueue, uint32_t outQueue) override;
+  bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
+  bool SetCommMask(uint32_t mask) override;
+  WaitResult WaitCommEvent(uint32_t& mask, const EventObject& stop) override;
+  bool ClearCommError(uint32_t& errors, COMSTAT& stat) override;
+  bool GetCommModemStatus(uint32_t& status) override;
+  bool EscapeCommFunction(uint32_t code) override;
+  bool PurgeComm(uint32_t flags) override;
+  WriteStart WriteFile(const uint8_t* data, uint32_t count, uint32_t& written) override;
+  bool WriteInProgress() override;
+  bool ReadFile(uint8_t* buffer, uint32_t count, uint32_t& read) override;
+
+ private:
+  // Each of these runs with mutex_ held.
+  void Raise(uint32_t events) { events_ |= events & mask_; }
+  void Service(short revents);
+  void PumpInput();
+  void Receive(const uint8_t* bytes, size_t count);
+  void ContinueWrite();
+  void EndWrite();
+  void CheckTxEmpty();
+  void CheckModemLines();
+  void CheckCounters();
+  void MarkDead();
+  void ApplyLineControl(const DCB& dcb);
+  int PollTimeoutMs() const;
+
+  std::unique_ptr<SerialDriver> driver_;
+  EventObject wake_;  // wakes the monitor when the mask or the write changes
+  std::mutex mutex_;
+
+  DCB dcb_;
+  termios2 applied_{};
+  std::vector<uint8_t> inQueue_;
+  size_t inQueueLimit_ = 4096;
+  std::vector<uint8_t> outPending_;
+  size_t outOffset_ = 0;
+  bool writeActive_ = false;
+  bool txHeld_ = false;
+  bool txEmptyWatch_ = false;
+  bool rtsToggleEmulated_ = false;
+  bool rs485Toggle_ = false;
+  uint32_t mask_ = 0;
+  uint32_t events_ = 0;
+  uint32_t errors_ = 0;
+  bool dead_ = false;
+  bool modemLinesKnown_ = false;
+  int lastModemLines_ = 0;
+  bool countersKnown_ = false;
+  SerialCounters lastCounters_;
+};
+
+}  // namespace async32

@@ -1,0 +1,24 @@
+#include <cerrno>
+
+#include "async32/platform/comm_port.h"
+#include "async32/platform/port_engine.h"
+#include "async32/platform/posix_driver.h"
+
+namespace async32 {
+
+std::unique_ptr<CommPort> CreateCommPort(const std::string& deviceName) {
+  // An empty name names no device (not the /dev directory).
+  if (deviceName.empty()) {
+    SetLastError(ENOENT);
+    return nullptr;
+  }
+  int error = 0;
+  auto driver = OpenPosixDriver(DevicePath(deviceName), error);
+  if (!driver) {
+    SetLastError(error);
+    return nullptr;
+  }
+  return std::make_unique<PortEngine>(std::move(driver));
+}
+
+}  // namespace async32
