@@ -142,7 +142,7 @@ WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
     if (fds[0].revents != 0) return WaitResult::kStopped;
     if (fds[1].revents != 0) wake_.Reset();
     std::lock_guard lock(mutex_);
-    Service(fds[2].revents);
+    Service();
   }
 }
 
@@ -153,8 +153,10 @@ int PortEngine::PollTimeoutMs() const {
   return (draining || lines || counters) ? kLinePollMs : -1;
 }
 
-void PortEngine::Service(short revents) {
-  if (revents & (POLLIN | POLLHUP | POLLERR)) PumpInput();
+// Received bytes are looked for on every wake, so that what a device
+// reports together is handed over together.
+void PortEngine::Service() {
+  PumpInput();
   if (dead_) return;
   if (writeActive_ && !txHeld_) ContinueWrite();
   CheckTxEmpty();

@@ -42,7 +42,7 @@ class PortEngine final : public CommPort {
  private:
   // Each of these runs with mutex_ held.
   void Raise(uint32_t events) { events_ |= events & mask_; }
-  void Service(short revents);
+  void Service();
   void PumpInput();
   void Receive(const uint8_t* bytes, size_t count);
   void ContinueWrite();
