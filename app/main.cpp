@@ -1,0 +1,48 @@
+// karolx: a serial terminal and data logger for one measuring device.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QLineEdit>
+#include <QScreen>
+
+#include "app/app_icon.h"
+#include "app/error_box.h"
+#include "async32/c32_thread.h"
+#include "async32/thread.h"
+#include "udemo/form1.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("karolx");
+  QApplication::setApplicationVersion("2005.11.02");
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Serial terminal and data logger for one measuring device.");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption device("device", "Put NAME into the device name field at start.", "NAME");
+  parser.addOption(device);
+  parser.process(app);
+
+  // The monitor thread's hand-overs are served from the event loop.
+  async32::SetWakeMainThreadHook([] {
+    QMetaObject::invokeMethod(qApp, [] { async32::CheckSynchronize(); }, Qt::QueuedConnection);
+  });
+  ErrorBox errorBox(ApplicationTitle(QCoreApplication::applicationFilePath()));
+  async32::SetEventErrorHook([&errorBox](const std::string& message) { errorBox.Post(message); });
+
+  int result = 0;
+  {
+    TForm1 form([&errorBox](const std::string& message) { errorBox.Show(message); });
+    if (parser.isSet(device)) form.findChild<QLineEdit*>("Edit1")->setText(parser.value(device));
+    form.setWindowIcon(AppIcon());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      form.move(screen->availableGeometry().center() - form.rect().center());
+    }
+    form.show();
+    result = QApplication::exec();
+  }  // the window closes its port before its controls go
+  async32::SetEventErrorHook(nullptr);
+  async32::SetWakeMainThreadHook(nullptr);
+  return result;
+}

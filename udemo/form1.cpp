@@ -1,0 +1,276 @@
+#include "udemo/form1.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QFontDatabase>
+
+#include <algorithm>
+
+#include "datetime/date_time_text.h"
+#include "udemo/comm_error_lines.h"
+#include "udemo/log_file.h"
+#include "udemo/memo.h"
+#include "udemo/pane_text.h"
+#include "ui_udemo.h"
+
+using namespace async32;
+
+namespace {
+
+// One more than the receive queue the window asks the component for.
+constexpr int32_t kReceiveBufferSize = 16385;
+
+std::string OnOff(bool on) { return on ? "On" : "Off"; }
+
+std::string Text(const QString& text) { return text.toStdString(); }
+
+}  // namespace
+
+TForm1::TForm1(std::function<void(const std::string&)> showError, QWidget* parent)
+    : QWidget(parent),
+      ShowError(std::move(showError)),
+      ui(std::make_unique<Ui::TForm1>()),
+      Comm32(std::make_unique<TComm32>()),
+      TmrX(new QTimer(this)) {
+  ui->setupUi(this);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(620, 360);
+  // The layout is drawn for an 8-point text (11 pixels at 96 dpi); labels
+  // size themselves to their text.
+  QFont uiFont = font();
+  uiFont.setPixelSize(11);
+  setFont(uiFont);
+  for (QLabel* label : {ui->Label1, ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6}) {
+    label->adjustSize();
+  }
+  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  ui->Memo1->setFont(fixed);
+  ui->Memo2->setFont(fixed);
+  ui->Memo1->SetMaxLines(kStatusLineLimit);
+
+  // The component's stored settings; FormCreate replaces the bit rate.
+  Comm32->SetDeviceName("COM2");
+  Comm32->SetBaudRate(cbr2400);
+  Comm32->SetMonitorEvents(kAllEvents);
+  Comm32->SetReadBufferSize(16384);
+  Comm32->SetFlowControl(fcSoftware);
+  Comm32->SetOptions({osParityCheck});
+  Comm32->OnOpen = [this](TCustomComm32* s, int32_t p, int32_t e) { Comm32Open(s, p, e); };
+  Comm32->OnBreak = [this](TCustomComm32* s) { Comm32Break(s); };
+  Comm32->OnError = [this](TCustomComm32* s, int32_t e) { Comm32Error(s, e); };
+  Comm32->OnRxChar = [this](TCustomComm32* s, int32_t c) { Comm32RxChar(s, c); };
+  Comm32->OnTxEmpty = [this](TCustomComm32* s) { Comm32TxEmpty(s); };
+
+  TmrX->setInterval(200);
+  SaveDialog1.FileName = "Karo.txt";
+
+  Bind(ui->OpenButton, &QPushButton::clicked, &TForm1::OpenButtonClick);
+  Bind(ui->CloseButton, &QPushButton::clicked, &TForm1::CloseButtonClick);
+  // A list reacts to the operator's choice only, never to selection from code.
+  Bind(ui->BaudRateCombo, &QComboBox::activated, &TForm1::BaudRateComboChange);
+  Bind(ui->DatabitsCombo, &QComboBox::activated, &TForm1::DatabitsComboChange);
+  Bind(ui->ParityCombo, &QComboBox::activated, &TForm1::ParityComboChange);
+  Bind(ui->StopBitsCombo, &QComboBox::activated, &TForm1::StopBitsComboChange);
+  Bind(ui->TransmitButton, &QPushButton::clicked, &TForm1::TransmitButtonClick);
+  Bind(ui->Button1, &QPushButton::clicked, &TForm1::Button1Click);
+  Bind(ui->DTRCheckBox, &QCheckBox::clicked, &TForm1::DTRCheckBoxClick);
+  Bind(ui->RtsCheckBox, &QCheckBox::clicked, &TForm1::RTSCheckBoxClick);
+  Bind(ui->BreakCheckBox, &QCheckBox::clicked, &TForm1::BreakCheckBoxClick);
+  Bind(ui->XOffButton, &QPushButton::clicked, &TForm1::XOffButtonClick);
+  Bind(ui->XOnButton, &QPushButton::clicked, &TForm1::XOnButtonClick);
+  Bind(TmrX, &QTimer::timeout, &TForm1::TmrXTimer);
+
+  Guarded([this] { FormCreate(); });
+}
+
+// The port is closed while the panes still exist, and no handler runs from
+// here on: a hand-over still under way reaches no handler.
+TForm1::~TForm1() {
+  Comm32->Destroying();
+  TmrX->stop();
+  Comm32->Close();
+}
+
+template <typename Signal, typename Sender>
+void TForm1::Bind(Sender* sender, Signal signal, void (TForm1::*handler)()) {
+  connect(sender, signal, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+}
+
+void TForm1::Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    if (ShowError) ShowError(e.what());
+  }
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LocaleChange) ReloadFormatSettings();
+  QWidget::changeEvent(event);
+}
+
+void TForm1::Status(const std::string& line) { ui->Memo1->Add(QString::fromStdString(line)); }
+
+void TForm1::FormCreate() {
+  ui->BaudRateCombo->setCurrentIndex(ui->BaudRateCombo->findText("cbr4800"));
+  ui->DatabitsCombo->setCurrentIndex(ui->DatabitsCombo->findText("da8"));
+  ui->ParityCombo->setCurrentIndex(ui->ParityCombo->findText("paNone"));
+  ui->StopBitsCombo->setCurrentIndex(ui->StopBitsCombo->findText("sb10"));
+  Comm32->SetBaudRate(static_cast<TBaudRate>(ui->BaudRateCombo->currentIndex()));
+  Comm32->SetDatabits(static_cast<TDatabits>(ui->DatabitsCombo->currentIndex()));
+  Comm32->SetParity(static_cast<TParity>(ui->ParityCombo->currentIndex()));
+  Comm32->SetStopbits(static_cast<TStopbits>(ui->StopBitsCombo->currentIndex()));
+  ui->Memo2->Add("");
+  UpdateControls();
+}
+
+void TForm1::UpdateControls() {
+  const bool open = Comm32->IsOpen();
+  for (QWidget* control : std::initializer_list<QWidget*>{ui->CloseButton, ui->DTRCheckBox,
+                                                         ui->RtsCheckBox, ui->BreakCheckBox,
+                                                         ui->XOnButton, ui->XOffButton}) {
+    control->setEnabled(open);
+  }
+}
+
+void TForm1::OpenButtonClick() {
+  if (Comm32->IsOpen()) CloseButtonClick();
+  Comm32->SetDeviceName(Text(ui->Edit1->text()));
+  Comm32->Open();
+}
+
+void TForm1::CloseButtonClick() {
+  Status("Closing: " + Comm32->DeviceName());
+  Comm32->Close();
+  TmrX->stop();
+  UpdateControls();
+}
+
+void TForm1::BaudRateComboChange() {
+  Comm32->SetBaudRate(static_cast<TBaudRate>(ui->BaudRateCombo->currentIndex()));
+  Status("Baudrate: " + Text(ui->BaudRateCombo->currentText()));
+}
+
+void TForm1::DatabitsComboChange() {
+  Comm32->SetDatabits(static_cast<TDatabits>(ui->DatabitsCombo->currentIndex()));
+  Status("Databits: " + Text(ui->DatabitsCombo->currentText()));
+}
+
+void TForm1::ParityComboChange() {
+  Comm32->SetParity(static_cast<TParity>(ui->ParityCombo->currentIndex()));
+  Status("Parity: " + Text(ui->ParityCombo->currentText()));
+}
+
+void TForm1::StopBitsComboChange() {
+  Comm32->SetStopbits(static_cast<TStopbits>(ui->StopBitsCombo->currentIndex()));
+  Status("StopBits: " + Text(ui->StopBitsCombo->currentText()));
+}
+
+// The button stays hidden, so this never runs in normal use.
+void TForm1::TransmitButtonClick() {
+  std::string text = Text(ui->Edit2->text());
+  if (ui->LfCheckBox->isChecked()) text += "\r\n";
+  const int32_t written = Comm32->Write(text.data(), static_cast<int32_t>(text.size()));
+  Status(written == -1 ? "Error!" : "Transmitting " + std::to_string(written) + " characters");
+}
+
+void TForm1::Button1Click() {
+  ui->Memo1->Clear();
+  ui->Memo2->Clear();
+  ui->Memo2->Add("");
+}
+
+void TForm1::DTRCheckBoxClick() { Comm32->SetDTRState(ui->DTRCheckBox->isChecked()); }
+void TForm1::RTSCheckBoxClick() { Comm32->SetRTSState(ui->RtsCheckBox->isChecked()); }
+void TForm1::BreakCheckBoxClick() { Comm32->SetBREAKState(ui->BreakCheckBox->isChecked()); }
+void TForm1::XOffButtonClick() { Comm32->SetXONState(false); }
+void TForm1::XOnButtonClick() { Comm32->SetXONState(true); }
+
+void TForm1::Comm32Open(TCustomComm32*, int32_t ProviderSubType, int32_t Error) {
+  const std::string name = Comm32->DeviceName();
+  if (Error != 0) {
+    Status("Error accessing device: " + name + " (code: " + std::to_string(Error) + ")");
+    UpdateControls();
+    return;
+  }
+  TmrX->start();
+  Status("  Device ready: " + name + " (code: 0)");
+  Status(std::string(ProviderSubTypeText(ProviderSubType)));
+  const std::string date = DateText();
+  const std::string time = TimeText();
+  const std::string message = ClockMessage(date, time);
+  Comm32->Write(message.data(), static_cast<int32_t>(message.size()));
+  UpdateControls();
+}
+
+void TForm1::Comm32Break(TCustomComm32*) { Status("BREAK SIGNAL"); }
+void TForm1::Comm32TxEmpty(TCustomComm32*) { Status("TXEMPTY SIGNAL"); }
+
+void TForm1::Comm32Error(TCustomComm32*, int32_t Errors) {
+  for (std::string_view line : CommErrorLines(Errors)) Status(std::string(line));
+}
+
+void TForm1::Comm32CTS(TCustomComm32*) { Status("CTS SIGNAL: " + OnOff(Comm32->GetModemState(1))); }
+void TForm1::Comm32DSR(TCustomComm32*) {
+  Status("DSR SIGNAL: " + OnOff(Comm32->GetModemState(2)));
+  UpdateControls();
+}
+void TForm1::Comm32Ring(TCustomComm32*) { Status("RING SIGNAL: " + OnOff(Comm32->GetModemState(3))); }
+void TForm1::Comm32RLSD(TCustomComm32*) { Status("RLSD SIGNAL: " + OnOff(Comm32->GetModemState(4))); }
+void TForm1::Comm32RxFlag(TCustomComm32*) { Status("RXFLAG SIGNAL"); }
+
+void TForm1::TmrXTimer() {
+  ui->Label6->setVisible(ui->Label6->isHidden());
+  TmrX->stop();
+  if (FAckPending) {
+    FAckPending = false;
+    Comm32->Write("*", 1);
+  } else {
+    FRecordIndex = 1;
+    Comm32->Write("?", 1);
+  }
+  TmrX->start();
+}
+
+// More bytes than the buffer holds are read in parts, so none is lost and
+// none is written past the buffer.
+void TForm1::Comm32RxChar(TCustomComm32*, int32_t Count) {
+  Status("RXCHAR SIGNAL");
+  std::array<uint8_t, kReceiveBufferSize> buffer;
+  int32_t remaining = Count;
+  do {
+    const int32_t part = std::min(remaining, kReceiveBufferSize);
+    buffer.fill(0);
+    const int32_t read = Comm32->Read(buffer.data(), part);
+    if (read == -1) {
+      Status("Error reading incoming data!");
+      return;
+    }
+    Status("Reading " + std::to_string(read) + " characters");
+    StoreReceived(buffer.data(), read);
+    remaining -= part;
+  } while (remaining > 0);
+}
+
+void TForm1::StoreReceived(const uint8_t* bytes, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (StoreRecordByte(FRecord, FRecordIndex, bytes[i])) CompleteRecord();
+  }
+}
+
+// A log failure leaves the line shown and counted but unacknowledged, and
+// drops the rest of this event's bytes.
+void TForm1::CompleteRecord() {
+  const std::string date = DateText();
+  const std::string time = TimeText();
+  const std::string line = RecordLine(FRecord, date, time);
+  const std::string_view record(line.data(), kRecordLength);
+  ui->Memo2->Add(PaneText(record) + QString::fromStdString(line.substr(kRecordLength)));
+  ui->Memo2->viewport()->repaint();
+  if (CountRecordLine(FRecordLines)) ui->Memo2->Clear();
+  FRecordIndex = 1;
+  AppendLogLine(SaveDialog1.FileName, line);
+  FAckPending = true;
+}

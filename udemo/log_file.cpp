@@ -1,0 +1,103 @@
+#include "udemo/log_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+// How much of the file's end is searched for an end-of-file mark.
+constexpr off_t kTailLength = 128;
+constexpr char kEndOfFile = 26;
+
+class File {
+ public:
+  explicit File(int fd) : fd_(fd) {}
+  ~File() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int fd() const { return fd_; }
+  int Close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view bytes, off_t at) {
+  while (!bytes.empty()) {
+    const ssize_t n = pwrite(fd, bytes.data(), bytes.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+    at += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string InOutErrorText(int code) {
+  switch (code) {
+    case ENOENT: return "File not found";
+    case ENAMETOOLONG: return "Invalid filename";
+    case EMFILE:
+    case ENFILE: return "Too many open files";
+    case EACCES:
+    case EPERM:
+    case EROFS: return "File access denied";
+    default: return "I/O error " + std::to_string(code);
+  }
+}
+
+EInOutError::EInOutError(int code) : std::runtime_error(InOutErrorText(code)), code_(code) {}
+
+size_t AppendPosition(std::string_view tail) {
+  const size_t lineEnd = tail.rfind("\r\n");
+  const size_t from = lineEnd == std::string_view::npos ? 0 : lineEnd + 2;
+  const size_t mark = tail.find(kEndOfFile, from);
+  return mark == std::string_view::npos ? tail.size() : mark;
+}
+
+void AppendLogLine(const std::string& fileName, std::string_view line) {
+  File file(open(fileName.c_str(), O_RDWR | O_CLOEXEC));
+  if (file.fd() < 0) throw EInOutError(errno);
+
+  // A write lock over the whole file keeps other writers of this kind out;
+  // readers do not take locks and read on.
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(file.fd(), F_SETLK, &lock) != 0) {
+    throw EInOutError(errno == EACCES ? EAGAIN : errno);
+  }
+
+  const off_t size = lseek(file.fd(), 0, SEEK_END);
+  if (size < 0) throw EInOutError(errno);
+  const off_t tailStart = size > kTailLength ? size - kTailLength : 0;
+  char tail[kTailLength];
+  ssize_t got;
+  do {
+    got = pread(file.fd(), tail, static_cast<size_t>(size - tailStart), tailStart);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) throw EInOutError(errno);
+  const off_t at = tailStart + static_cast<off_t>(AppendPosition({tail, static_cast<size_t>(got)}));
+
+  std::string bytes(line);
+  bytes += "\r\n";
+  if (at < size && ftruncate(file.fd(), at) != 0) throw EInOutError(errno);
+  if (!WriteAll(file.fd(), bytes, at)) {
+    const int error = errno;
+    // No part of a line stays behind: the next record starts clean.
+    [[maybe_unused]] const int ignored = ftruncate(file.fd(), at);
+    throw EInOutError(error);
+  }
+  if (file.Close() != 0) throw EInOutError(errno);
+}
