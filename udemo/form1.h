@@ -44,7 +44,6 @@ class TForm1 : public QWidget {
   // cannot exhaust memory.
   static constexpr int kStatusLineLimit = 10000;
 
-  Ui::TForm1& Controls() { return *ui; }
   async32::TComm32& Port() { return *Comm32; }
   QTimer& Timer() { return *TmrX; }
   TSaveDialog& LogFileHolder() { return SaveDialog1; }

@@ -2,6 +2,7 @@
 
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCursor>
 
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {}
 
@@ -10,7 +11,12 @@ void TMemo::Add(const QString& line) {
     setPlainText(line);  // the document's first block becomes the first line
     empty_ = false;
   } else {
-    appendPlainText(line);
+    // Not appendPlainText: it would fill a single empty first line instead
+    // of adding a line after it.
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertBlock();
+    cursor.insertText(line);
   }
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
