@@ -29,7 +29,8 @@ TC32Thread::TC32Thread(CommPort* CommHandle, TC32EventType Events, TEventTarget 
     : FCommHandle(CommHandle), FEventTarget(std::move(EventTarget)) {
   SetPriority(THREAD_PRIORITY_HIGHEST);
   FCommHandle->SetCommMask(EventMaskOf(Events));
-  Start();
+  // A thread that could not be told to stop is never started.
+  if (FStopEvent.Valid()) Start();
 }
 
 TC32Thread::~TC32Thread() {

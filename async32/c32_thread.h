@@ -28,6 +28,9 @@ class TC32Thread : public TThread {
   ~TC32Thread() override;
 
   void SignalStop() { FStopEvent.Set(); }
+  // False when the system had no descriptor for the stop event: the thread
+  // did not start.
+  bool Started() const { return FStopEvent.Valid(); }
 
  protected:
   void Execute() override;

@@ -65,6 +65,13 @@ void TCustomComm32::Open() {
     FThread = std::make_unique<TC32Thread>(
         FHandle.get(), FMonitorEvents,
         [this](TC32Thread* Sender, uint32_t EventMask) { ProcessCommEvents(Sender, EventMask); });
+    if (!FThread->Started()) {
+      // An open port that nothing monitors would look alive and report
+      // nothing: the open fails instead.
+      FThread.reset();
+      FHandle.reset();
+      SetLastError(EMFILE);
+    }
   }
   NotifyOpen(static_cast<int32_t>(FCommConfig.dwProviderSubType), GetLastError());
 }

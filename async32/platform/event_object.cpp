@@ -6,17 +6,14 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 
 namespace async32 {
 
-EventObject::EventObject() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  // Without an event object no thread could ever be stopped; that is not a
-  // state worth carrying on in.
-  if (fd_ < 0) std::abort();
-}
+EventObject::EventObject() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-EventObject::~EventObject() { close(fd_); }
+EventObject::~EventObject() {
+  if (fd_ >= 0) close(fd_);
+}
 
 void EventObject::Set() const {
   const uint64_t one = 1;

@@ -11,6 +11,8 @@ class EventObject {
   EventObject(const EventObject&) = delete;
   EventObject& operator=(const EventObject&) = delete;
 
+  // False when the system had no descriptor to spare for the event.
+  bool Valid() const { return fd_ >= 0; }
   void Set() const;
   void Reset() const;
   bool IsSet() const;

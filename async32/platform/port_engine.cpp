@@ -29,9 +29,14 @@ PortEngine::PortEngine(std::unique_ptr<SerialDriver> driver) : driver_(std::move
   countersKnown_ = driver_->GetCounters(lastCounters_) == 0;
 }
 
+// A terminal outlives the handle: what this port held or switched on must
+// not stay with the device for its next user.
 PortEngine::~PortEngine() {
+  if (txHeld_) driver_->Flow(TCOON);
   if (rs485Toggle_) driver_->SetRs485Toggle(false);
 }
+
+bool PortEngine::Valid() const { return wake_.Valid(); }
 
 bool PortEngine::GetCommConfig(COMMCONFIG& config) {
   std::lock_guard lock(mutex_);
@@ -129,9 +134,10 @@ WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
         return WaitResult::kFailed;
       }
       const bool sending = writeActive_ && !txHeld_;
+      const short events = static_cast<short>((Throttled() ? 0 : POLLIN) | (sending ? POLLOUT : 0));
       fds[0] = {stop.Fd(), POLLIN, 0};
       fds[1] = {wake_.Fd(), POLLIN, 0};
-      fds[2] = {driver_->PollFd(), static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0};
+      fds[2] = {driver_->PollFd(), events, 0};
       timeout = PollTimeoutMs();
     }
     if (poll(fds, 3, timeout) < 0) {
@@ -142,8 +148,21 @@ WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
     if (fds[0].revents != 0) return WaitResult::kStopped;
     if (fds[1].revents != 0) wake_.Reset();
     std::lock_guard lock(mutex_);
-    Service();
+    Service(fds[2].revents);
   }
+}
+
+// With input flow control on, a full queue is not read further: the bytes
+// wait in the kernel, whose own buffer filling up holds the device back
+// (XOFF sent, or RTS or DTR dropped), as a serial driver does at its limit.
+// Without flow control, bytes that do not fit are lost and said so.
+bool PortEngine::InputFlowControl() const {
+  return dcb_.Flag(fInX) || dcb_.RtsControl() == RTS_CONTROL_HANDSHAKE ||
+         dcb_.DtrControl() == DTR_CONTROL_HANDSHAKE;
+}
+
+bool PortEngine::Throttled() const {
+  return InputFlowControl() && inQueue_.size() >= inQueueLimit_;
 }
 
 int PortEngine::PollTimeoutMs() const {
@@ -155,8 +174,12 @@ int PortEngine::PollTimeoutMs() const {
 
 // Received bytes are looked for on every wake, so that what a device
 // reports together is handed over together.
-void PortEngine::Service() {
-  PumpInput();
+void PortEngine::Service(short revents) {
+  if (!Throttled()) {
+    PumpInput();
+  } else if (revents & (POLLHUP | POLLERR)) {
+    MarkDead();
+  }
   if (dead_) return;
   if (writeActive_ && !txHeld_) ContinueWrite();
   CheckTxEmpty();
@@ -166,8 +189,11 @@ void PortEngine::Service() {
 
 void PortEngine::PumpInput() {
   uint8_t buf[4096];
-  for (int i = 0; i < kMaxReadsPerWake; ++i) {
-    const ssize_t n = driver_->Read(buf, sizeof buf);
+  for (int i = 0; i < kMaxReadsPerWake && !Throttled(); ++i) {
+    // With input flow control only what fits is taken; the rest waits.
+    size_t want = sizeof buf;
+    if (InputFlowControl()) want = std::min(want, inQueueLimit_ - inQueue_.size());
+    const ssize_t n = driver_->Read(buf, want);
     if (n > 0) {
       Receive(buf, static_cast<size_t>(n));
       continue;
@@ -335,6 +361,7 @@ bool PortEngine::PurgeComm(uint32_t flags) {
   if (flags & PURGE_RXCLEAR) {
     inQueue_.clear();
     driver_->Flush(TCIFLUSH);
+    wake_.Set();
   }
   return true;
 }
@@ -384,9 +411,11 @@ bool PortEngine::ReadFile(uint8_t* buffer, uint32_t count, uint32_t& read) {
     SetLastError(EAGAIN);
     return false;
   }
+  const bool wasThrottled = Throttled();
   std::copy_n(inQueue_.begin(), count, buffer);
   inQueue_.erase(inQueue_.begin(), inQueue_.begin() + count);
   read = count;
+  if (wasThrottled && count > 0) wake_.Set();  // room again: the monitor reads on
   return true;
 }
 

@@ -39,10 +39,15 @@ class PortEngine final : public CommPort {
   bool WriteInProgress() override;
   bool ReadFile(uint8_t* buffer, uint32_t count, uint32_t& read) override;
 
+  // False when the engine could not get the kernel event it waits with.
+  bool Valid() const;
+
  private:
   // Each of these runs with mutex_ held.
   void Raise(uint32_t events) { events_ |= events & mask_; }
-  void Service();
+  void Service(short revents);
+  bool InputFlowControl() const;
+  bool Throttled() const;
   void PumpInput();
   void Receive(const uint8_t* bytes, size_t count);
   void ContinueWrite();

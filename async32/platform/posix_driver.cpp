@@ -31,6 +31,9 @@ class PosixDriver final : public SerialDriver {
  public:
   explicit PosixDriver(int fd) : fd_(fd) {}
   ~PosixDriver() override {
+    // Output still queued would make close() wait for it, up to half a
+    // minute with a handshake line held low; closing abandons it anyway.
+    ioctl(fd_, TCFLSH, TCOFLUSH);
     // The exclusive flag outlives the descriptor on a pseudo-terminal.
     ioctl(fd_, TIOCNXCL);
     close(fd_);
@@ -131,7 +134,7 @@ std::string DevicePath(const std::string& deviceName) {
 std::unique_ptr<SerialDriver> OpenPosixDriver(const std::string& path, int& error) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    error = errno;
+    error = errno == EISDIR ? ENOTTY : errno;  // a directory is no terminal either
     return nullptr;
   }
   error = 0;

@@ -18,7 +18,12 @@ std::unique_ptr<CommPort> CreateCommPort(const std::string& deviceName) {
     SetLastError(error);
     return nullptr;
   }
-  return std::make_unique<PortEngine>(std::move(driver));
+  auto port = std::make_unique<PortEngine>(std::move(driver));
+  if (!port->Valid()) {
+    SetLastError(EMFILE);
+    return nullptr;
+  }
+  return port;
 }
 
 }  // namespace async32

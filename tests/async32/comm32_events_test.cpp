@@ -160,6 +160,19 @@ TEST_F(Comm32Events, NoEventOnceTheOwnerIsBeingDestroyed) {
   EXPECT_FALSE(Saw("rx:1"));
 }
 
+TEST_F(Comm32Events, FullQueueWithoutFlowControlDropsAndSaysSo) {
+  comm.OnRxChar = [this](TCustomComm32*, int32_t count) { Log("rx:" + std::to_string(count)); };
+  comm.SetFlowControl(fcNone);
+  comm.SetReadBufferSize(4);
+  comm.Open();
+  comm.device->Feed({'1', '2', '3', '4', '5', '6'});
+  ASSERT_TRUE(pump.Until([&] { return Saw("error:" + std::to_string(CE_RXOVER)); }));
+  EXPECT_TRUE(Saw("rx:4"));
+  uint8_t buf[4];
+  EXPECT_EQ(comm.Read(buf, 4), 4);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "1234");
+}
+
 TEST_F(Comm32Events, DeviceGoneIsOneIoError) {
   comm.Open();
   comm.device->Change([](FakeDevice& d) { d.hungUp = true; });

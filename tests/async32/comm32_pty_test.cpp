@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 #include <sys/ioctl.h>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -35,6 +36,18 @@ int CountEntries(const char* dir) {
 }
 int OpenDescriptors() { return CountEntries("/proc/self/fd"); }
 int Threads() { return CountEntries("/proc/self/task"); }
+
+// Thread and descriptor counts to compare with, taken after one open and
+// close, so that threads a runtime starts on first use (a sanitizer's) are in.
+struct Baseline {
+  int fds;
+  int threads;
+};
+Baseline TakeBaseline(TComm32& comm) {
+  comm.Open();
+  comm.Close();
+  return {OpenDescriptors(), Threads()};
+}
 
 std::vector<uint8_t> AllByteValues() {
   std::vector<uint8_t> bytes(256);
@@ -127,6 +140,11 @@ TEST_F(Comm32Pty, MissingDeviceRegularFileAndSecondOpenFail) {
   EXPECT_FALSE(comm.IsOpen());
   EXPECT_EQ(opens.back().second, ENOTTY);
 
+  comm.SetDeviceName("/tmp");
+  comm.Open();
+  EXPECT_FALSE(comm.IsOpen());
+  EXPECT_EQ(opens.back().second, ENOTTY) << "a directory is no terminal";
+
   comm.SetDeviceName(pty.path());
   comm.Open();
   ASSERT_TRUE(comm.IsOpen());
@@ -147,6 +165,35 @@ TEST_F(Comm32Pty, MissingDeviceRegularFileAndSecondOpenFail) {
   EXPECT_TRUE(comm.IsOpen());
   ASSERT_EQ(comm.Write("x", 1), 1);
   EXPECT_EQ(pty.Receive(1), std::vector<uint8_t>{'x'});
+}
+
+TEST_F(Comm32Pty, XoffHeldAtCloseDoesNotHoldBackTheNextOpen) {
+  comm.Open();
+  ASSERT_TRUE(comm.SetXONState(false));
+  EXPECT_EQ(comm.Write("held", 4), 0);
+  comm.Close();
+  comm.Open();
+  EXPECT_EQ(comm.Write("free", 4), 4);
+  EXPECT_EQ(pty.Receive(4), (std::vector<uint8_t>{'f', 'r', 'e', 'e'}));
+}
+
+TEST_F(Comm32Pty, FullQueueWithFlowControlHoldsTheDeviceBackAndLosesNothing) {
+  comm.SetFlowControl(fcSoftware);
+  comm.SetReadBufferSize(64);
+  comm.Open();
+  std::vector<uint8_t> sent(20000);
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>('A' + i % 26);
+  std::atomic<bool> done{false};
+  std::thread device([&] {
+    pty.Send(sent);
+    done = true;
+  });
+  const bool all = pump.Until([&] { return received.size() >= sent.size(); });
+  if (!all) pty.CloseMaster();
+  device.join();
+  ASSERT_TRUE(all) << received.size() << " of " << sent.size() << " bytes, events " << rxEvents;
+  EXPECT_EQ(received, sent);
+  EXPECT_TRUE(errors.empty()) << "no byte was dropped";
 }
 
 TEST_F(Comm32Pty, BareNamesAreLookedUpInDev) {
@@ -177,7 +224,7 @@ TEST_F(Comm32Pty, CloseServesAHandOverAlreadyBegun) {
 }
 
 TEST_F(Comm32Pty, HangUpIsOneIoErrorAndTheMonitorStops) {
-  const int threadsBefore = Threads();
+  const int threadsBefore = TakeBaseline(comm).threads;
   comm.Open();
   ASSERT_TRUE(pty.Send("last"));
   pty.CloseMaster();
@@ -191,8 +238,7 @@ TEST_F(Comm32Pty, HangUpIsOneIoErrorAndTheMonitorStops) {
 }
 
 TEST_F(Comm32Pty, ManyOpenCloseCyclesWhileTheDeviceStreams) {
-  const int fdsBefore = OpenDescriptors();
-  const int threadsBefore = Threads();
+  const Baseline before = TakeBaseline(comm);
   std::atomic<bool> streaming{true};
   std::thread device([&] {
     const std::vector<uint8_t> chunk(64, 'r');
@@ -215,9 +261,9 @@ TEST_F(Comm32Pty, ManyOpenCloseCyclesWhileTheDeviceStreams) {
   }
   streaming = false;
   device.join();
-  EXPECT_EQ(opens.size(), 1000u);
-  EXPECT_EQ(OpenDescriptors(), fdsBefore);
-  EXPECT_EQ(Threads(), threadsBefore);
+  EXPECT_EQ(opens.size(), 1001u);
+  EXPECT_EQ(OpenDescriptors(), before.fds);
+  EXPECT_EQ(Threads(), before.threads);
 }
 
 }  // namespace
