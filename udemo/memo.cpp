@@ -7,17 +7,13 @@
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {}
 
 void TMemo::Add(const QString& line) {
-  if (empty_) {
-    setPlainText(line);  // the document's first block becomes the first line
-    empty_ = false;
-  } else {
-    // Not appendPlainText: it would fill a single empty first line instead
-    // of adding a line after it.
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertBlock();
-    cursor.insertText(line);
-  }
+  // Not appendPlainText: it would fill a single empty first line instead of
+  // adding a line after it. An empty pane's one block becomes the first line.
+  QTextCursor cursor(document());
+  cursor.movePosition(QTextCursor::End);
+  if (!empty_) cursor.insertBlock();
+  cursor.insertText(line);
+  empty_ = false;
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
