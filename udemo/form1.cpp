@@ -231,6 +231,7 @@ void TForm1::TmrXTimer() {
     FRecordIndex = 1;
     Comm32->Write("?", 1);
   }
+  FLogFailed = false;
   TmrX->start();
 }
 
@@ -261,7 +262,10 @@ void TForm1::StoreReceived(const uint8_t* bytes, int32_t count) {
 }
 
 // A log failure leaves the line shown and counted but unacknowledged, and
-// drops the rest of this event's bytes.
+// drops the rest of this event's bytes. One "*" acknowledges every record of
+// the interval, so after a failure none is acknowledged: the device sends
+// them again, and a record already logged may then appear twice, but no
+// record the device drops is missing from the file.
 void TForm1::CompleteRecord() {
   const std::string date = DateText();
   const std::string time = TimeText();
@@ -271,6 +275,12 @@ void TForm1::CompleteRecord() {
   ui->Memo2->viewport()->repaint();
   if (CountRecordLine(FRecordLines)) ui->Memo2->Clear();
   FRecordIndex = 1;
-  AppendLogLine(SaveDialog1.FileName, line);
-  FAckPending = true;
+  try {
+    AppendLogLine(SaveDialog1.FileName, line);
+  } catch (const EInOutError&) {
+    FAckPending = false;
+    FLogFailed = true;
+    throw;
+  }
+  FAckPending = !FLogFailed;
 }

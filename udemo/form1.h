@@ -103,6 +103,9 @@ class TForm1 : public QWidget {
   TSaveDialog SaveDialog1;
 
   bool FAckPending = false;
+  // A record of this poll interval could not be logged: the next tick must
+  // not acknowledge, or the device would drop that record.
+  bool FLogFailed = false;
   TRecord FRecord{};
   int32_t FRecordIndex = 0;
   uint8_t FRecordLines = 0;

@@ -13,12 +13,18 @@ namespace testing_support {
 
 constexpr size_t kRecordBytes = 34;
 
+// What one device (one simulator run) sent and saw acknowledged.
+struct DeviceLog {
+  std::vector<std::string> sent;
+  std::vector<std::string> acked;
+};
+
 // Checks `log` (the whole of Karo.txt, every line stamped with `stamp`)
-// against what the device sent and saw acknowledged. Up to `inFlight`
-// records may be logged whose acknowledgement the device has not seen yet.
+// against the devices that fed it, one after the other. After each device's
+// acknowledged records, up to `inFlight` records it sent may be logged whose
+// acknowledgement it never saw (the tick had not come, or it went away).
 inline ::testing::AssertionResult LogHoldsExactly(const std::string& log,
-                                                  const std::vector<std::string>& sent,
-                                                  const std::vector<std::string>& acked,
+                                                  const std::vector<DeviceLog>& devices,
                                                   const std::string& stamp, size_t inFlight = 1) {
   std::vector<std::string> logged;
   const size_t lineSize = kRecordBytes + stamp.size() + 2;
@@ -29,20 +35,36 @@ inline ::testing::AssertionResult LogHoldsExactly(const std::string& log,
     }
     logged.push_back(log.substr(pos, kRecordBytes));
   }
-  if (logged.size() < acked.size() || logged.size() > acked.size() + inFlight) {
-    return ::testing::AssertionFailure()
-           << logged.size() << " records logged, " << acked.size() << " acknowledged";
+  size_t next = 0;
+  for (size_t d = 0; d < devices.size(); ++d) {
+    const DeviceLog& device = devices[d];
+    for (size_t i = 0; i < device.acked.size(); ++i, ++next) {
+      if (next >= logged.size() || logged[next] != device.acked[i]) {
+        return ::testing::AssertionFailure() << "acknowledged record " << i << " of device " << d
+                                             << " is not the log's record " << next;
+      }
+    }
+    const std::set<std::string> sent(device.sent.begin(), device.sent.end());
+    const std::set<std::string> acked(device.acked.begin(), device.acked.end());
+    const std::string* nextFirst =
+        d + 1 < devices.size() && !devices[d + 1].acked.empty() ? &devices[d + 1].acked[0] : nullptr;
+    for (size_t extra = 0; extra < inFlight && next < logged.size(); ++extra, ++next) {
+      const std::string& r = logged[next];
+      if (!sent.count(r) || acked.count(r) || (nextFirst && r == *nextFirst)) break;
+    }
   }
-  for (size_t i = 0; i < acked.size(); ++i) {
-    if (logged[i] != acked[i]) return ::testing::AssertionFailure() << "record " << i << " differs";
-  }
-  const std::set<std::string> sentSet(sent.begin(), sent.end());
-  std::set<std::string> seen;
-  for (const auto& record : logged) {
-    if (!sentSet.count(record)) return ::testing::AssertionFailure() << "a record never sent";
-    if (!seen.insert(record).second) return ::testing::AssertionFailure() << "a record twice";
+  if (next != logged.size()) {
+    return ::testing::AssertionFailure() << "the log's record " << next << " of " << logged.size()
+                                         << " was never sent, or is logged twice";
   }
   return ::testing::AssertionSuccess();
+}
+
+inline ::testing::AssertionResult LogHoldsExactly(const std::string& log,
+                                                  const std::vector<std::string>& sent,
+                                                  const std::vector<std::string>& acked,
+                                                  const std::string& stamp, size_t inFlight = 1) {
+  return LogHoldsExactly(log, {DeviceLog{sent, acked}}, stamp, inFlight);
 }
 
 }  // namespace testing_support
