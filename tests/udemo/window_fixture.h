@@ -29,12 +29,11 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(pty.ok());
     // Stamps in the formats the device expects, at a fixed moment.
-    auto source = std::make_shared<FixedItemSource>();
-    source->Set(FormatItem::kShortDate, "yyyy-MM-dd");
-    source->Set(FormatItem::kDateSeparator, "-");
-    source->Set(FormatItem::kHourLeadingZero, "1");
-    source->Set(FormatItem::kClock, "1");
-    InstallFormatItemSource(source);
+    formats->Set(FormatItem::kShortDate, "yyyy-MM-dd");
+    formats->Set(FormatItem::kDateSeparator, "-");
+    formats->Set(FormatItem::kHourLeadingZero, "1");
+    formats->Set(FormatItem::kClock, "1");
+    InstallFormatItemSource(formats);
     InstallLocalClock([] { return DateTimeParts{2005, 11, 2, 3, 14, 5, 9, 0}; });
     form = std::make_unique<TForm1>([this](const std::string& m) { shownErrors.push_back(m); });
     logPath = dir.filePath("Karo.txt").toStdString();
@@ -86,6 +85,7 @@ class WindowTest : public ::testing::Test {
     return got;
   }
 
+  std::shared_ptr<FixedItemSource> formats = std::make_shared<FixedItemSource>();
   QTemporaryDir dir;
   PtyPair pty;
   std::unique_ptr<TForm1> form;

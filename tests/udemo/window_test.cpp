@@ -2,6 +2,7 @@
 
 #include <sys/ioctl.h>
 
+#include <QApplication>
 #include <QFrame>
 
 #include "app/error_box.h"
@@ -204,6 +205,16 @@ TEST_F(Window, StatusPaneKeepsTheNewestLines) {
   Memo1()->SetMaxLines(5);
   for (int i = 0; i < 12; ++i) form->Port().OnBreak(&form->Port());
   EXPECT_EQ(Memo1()->LineCount(), 5);
+}
+
+TEST_F(Window, RegionalSettingsAreReadAgainWhenTheSystemSaysTheyChanged) {
+  EXPECT_EQ(DateText(), "2005-11-02");
+  formats->Set(FormatItem::kShortDate, "dd.MM.yyyy");
+  formats->Set(FormatItem::kDateSeparator, ".");
+  EXPECT_EQ(DateText(), "2005-11-02") << "read once, not on every stamp";
+  QEvent change(QEvent::LocaleChange);
+  QApplication::sendEvent(form.get(), &change);
+  EXPECT_EQ(DateText(), "02.11.2005");
 }
 
 TEST_F(Window, ClosingTheWindowClosesThePortWithoutALine) {
