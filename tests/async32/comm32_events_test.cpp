@@ -101,6 +101,16 @@ TEST_F(Comm32Events, ModemLinesAndBreaks) {
   ASSERT_TRUE(pump.Until([&] { return Saw("break"); }));
 }
 
+TEST_F(Comm32Events, EventCharacterRaisesRxFlag) {
+  comm.OnRxFlag = [this](TCustomComm32*) { Log("rxflag"); };
+  comm.Open();
+  comm.device->Feed({'a', 'b'});
+  ASSERT_TRUE(pump.Until([&] { return Saw("rx:2"); }));
+  EXPECT_FALSE(Saw("rxflag"));
+  comm.device->Feed({'c', 0});  // the block's event character is NUL
+  ASSERT_TRUE(pump.Until([&] { return Saw("rxflag"); }));
+}
+
 TEST_F(Comm32Events, MaskWithoutRxCharDeliversNoRxChar) {
   comm.SetMonitorEvents({evError, evTxEmpty});
   comm.Open();
