@@ -164,6 +164,7 @@ TEST_F(LogOnOwnFileSystem, FullDiskKeepsEveryCompleteLineAndLoggingResumes) {
   ASSERT_EQ(lines.size(), 4060u);
   std::ofstream(logPath, std::ios::binary) << lines;
   previousDevices.push_back(earlier);
+  previousLines = earlier.acked.size();
   const std::string filler = mountPoint + "/filler";
   FillUp(filler);
 
@@ -193,7 +194,7 @@ TEST_F(LogOnOwnFileSystem, FailureMidAnswerLosesNoAcknowledgedRecord) {
   ASSERT_EQ(unlink(filler.c_str()), 0);
   const size_t acked = Acked();
   ASSERT_TRUE(UntilAcked(acked + 40));
-  Click("CloseButton");
+  CloseQuietly();
 
   const std::string log = LogContents();
   const size_t lineSize = kRecordBytes + kStamp.size() + 2;

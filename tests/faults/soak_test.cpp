@@ -69,7 +69,7 @@ TEST_F(FaultTest, SoakAtTheFastestPace) {
   const long halfway = ResidentKiB();
   waitUntil(1.0);
   const long end = ResidentKiB();
-  Click("CloseButton");
+  CloseQuietly();
 
   const devsim::SimState s = Device().state();
   const devsim::Transcript t = devsim::ReadTranscript(options.transcriptPath);

@@ -1,0 +1,382 @@
+// The long run: the real window on Qt's offscreen platform logs to Karo.txt
+// in a temporary directory while the device simulator, in this process on a
+// pseudo-terminal, answers every poll with a batch of records as fast as the
+// terminal takes them. Karo.txt is checked as it grows: every line must be a
+// record the device made, stamped, and the record numbers must run on
+// without a gap or a repeat. At the end every record the device saw
+// acknowledged must be in the file, and the descriptors and threads in use
+// must be those from before OPEN.
+//
+// Usage: bench_soak [--seconds S] [--records-per-poll N] [--progress S]
+// Prints name=value lines; progress goes to stderr. Exits with 1 when a
+// record was lost, repeated or damaged, or when a descriptor or thread leaked.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "async32/c32_thread.h"
+#include "async32/thread.h"
+#include "device_simulator.h"
+#include "sim_record.h"
+#include "udemo/form1.h"
+#include "udemo/memo.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+constexpr size_t kRecordSize = devsim::DeviceSimulator::kRecordSize;
+// The device numbers its records with six digits.
+constexpr uint64_t kCounterWrap = 1'000'000;
+constexpr auto kCheckPeriod = std::chrono::milliseconds(500);
+constexpr auto kFirstRecordTimeout = std::chrono::seconds(10);
+// At the end, how long the device may take to finish its last batch.
+constexpr auto kQuietTimeout = std::chrono::seconds(10);
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "bench_soak: %s\n", what.c_str());
+  std::exit(2);
+}
+
+double CpuSeconds(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A field of /proc/self/status in its own unit (kB for memory).
+long StatusField(const char* name) {
+  std::ifstream status("/proc/self/status");
+  const std::string prefix = std::string(name) + ":";
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+  }
+  Fail(std::string("no ") + name + " in /proc/self/status");
+}
+
+long OpenDescriptors() {
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) Fail("cannot list /proc/self/fd");
+  long count = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(dir);
+  return count - 1;  // the listing's own descriptor
+}
+
+// Follows Karo.txt as it grows and checks each complete line: the device's
+// record (number, clock text and the value that goes with the number),
+// " (", a stamp and ")". Remembers which record numbers it has seen.
+class LogChecker {
+ public:
+  explicit LogChecker(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0) Fail("cannot read " + path);
+  }
+  ~LogChecker() { close(fd_); }
+  LogChecker(const LogChecker&) = delete;
+  LogChecker& operator=(const LogChecker&) = delete;
+
+  void Poll() {
+    char buffer[65536];
+    ssize_t got;
+    while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
+      pending_.append(buffer, static_cast<size_t>(got));
+      size_t start = 0;
+      for (size_t end; (end = pending_.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        Check(std::string_view(pending_).substr(start, end - start));
+      }
+      pending_.erase(0, start);
+    }
+  }
+
+  // Records numbered below `acked` that are not in the file.
+  uint64_t MissingBelow(uint64_t acked) const {
+    uint64_t missing = 0;
+    for (uint64_t i = 0; i < acked; ++i) {
+      if (i >= seen_.size() || !seen_[i]) ++missing;
+    }
+    return missing;
+  }
+
+  uint64_t logged() const { return logged_; }
+  uint64_t duplicated() const { return duplicated_; }
+  uint64_t outOfOrder() const { return outOfOrder_; }
+  uint64_t malformed() const { return malformed_; }
+  // Bytes after the last line end: a line being written, or a torn one.
+  size_t partialBytes() const { return pending_.size(); }
+
+ private:
+  void Check(std::string_view line) {
+    const std::string_view record = line.substr(0, kRecordSize);
+    uint64_t counter = 0;
+    bool numbered = line.size() > kRecordSize + 3 && record[6] == ' ';
+    for (size_t i = 0; numbered && i < 6; ++i) {
+      numbered = record[i] >= '0' && record[i] <= '9';
+      counter = counter * 10 + static_cast<uint64_t>(record[i] - '0');
+    }
+    if (!numbered || line.substr(kRecordSize, 2) != " (" || line.back() != ')') {
+      ++malformed_;
+      return;
+    }
+    const uint64_t index = FullIndex(counter);
+    const std::string clock(record.substr(7, 19));
+    if (devsim::MakeRecord(index, clock, devsim::RecordContent::kText) != record) {
+      ++malformed_;
+      return;
+    }
+    ++logged_;
+    if (index >= seen_.size()) seen_.resize(index + 1 + kCounterWrap / 4, false);
+    if (seen_[index]) {
+      ++duplicated_;
+    } else if (logged_ > 1 && index != next_) {
+      ++outOfOrder_;
+    }
+    seen_[index] = true;
+    next_ = index + 1;
+  }
+
+  // The record number whose six digits are `counter`, nearest to the next
+  // one expected.
+  uint64_t FullIndex(uint64_t counter) const {
+    uint64_t index = next_ - next_ % kCounterWrap + counter;
+    if (index + kCounterWrap / 2 < next_) index += kCounterWrap;
+    if (index > next_ + kCounterWrap / 2 && index >= kCounterWrap) index -= kCounterWrap;
+    return index;
+  }
+
+  int fd_;
+  std::string pending_;
+  std::vector<bool> seen_;
+  uint64_t next_ = 0;
+  uint64_t logged_ = 0;
+  uint64_t duplicated_ = 0;
+  uint64_t outOfOrder_ = 0;
+  uint64_t malformed_ = 0;
+};
+
+// Errors the program would show in its error box: from the window's own
+// handlers and, through the hook, from the port's event handlers.
+std::atomic<int> shownErrors{0};
+
+void ShowError(const std::string& message) {
+  if (shownErrors++ < 20) std::fprintf(stderr, "bench_soak: error shown: %s\n", message.c_str());
+}
+
+// Serves the event loop, calling `check` every kCheckPeriod, until it
+// returns true or `timeout` has passed; false on time-out.
+bool RunUntil(const std::function<bool()>& check, Clock::duration timeout) {
+  const auto deadline = Clock::now() + timeout;
+  bool timedOut = false;
+  QEventLoop loop;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+    timedOut = Clock::now() > deadline;
+    if (timedOut || check()) loop.quit();
+  });
+  timer.start(kCheckPeriod);
+  if (!check()) loop.exec();
+  return !timedOut;
+}
+
+int PositiveOption(const QCommandLineParser& parser, const QString& name) {
+  bool ok = false;
+  const int value = parser.value(name).toInt(&ok);
+  if (!ok || value <= 0) Fail("--" + name.toStdString() + " needs a positive number");
+  return value;
+}
+
+template <typename T>
+void Print(const char* name, T value) {
+  std::printf("%s=%s\n", name, std::to_string(value).c_str());
+}
+
+void Print(const char* name, double value) { std::printf("%s=%.1f\n", name, value); }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QCommandLineParser parser;
+  parser.setApplicationDescription("The window against the device simulator for a long run.");
+  parser.addHelpOption();
+  parser.addOption({"seconds", "Length of the run (default 3600).", "s", "3600"});
+  parser.addOption({"records-per-poll", "Records in each answer (default 200).", "n", "200"});
+  parser.addOption({"progress", "Seconds between progress lines (default 60).", "s", "60"});
+  parser.process(app);
+  const auto runTime = std::chrono::seconds(PositiveOption(parser, "seconds"));
+  const int recordsPerPoll = PositiveOption(parser, "records-per-poll");
+  const auto progressPeriod = std::chrono::seconds(PositiveOption(parser, "progress"));
+
+  // The same hooks the program installs.
+  async32::SetWakeMainThreadHook([] {
+    QMetaObject::invokeMethod(
+        qApp, [] { async32::CheckSynchronize(); }, Qt::QueuedConnection);
+  });
+  async32::SetEventErrorHook(ShowError);
+
+  // The program's own log file name, in the working directory.
+  QTemporaryDir dir;
+  if (!dir.isValid() || !QDir::setCurrent(dir.path())) Fail("no temporary directory");
+  std::ofstream("Karo.txt", std::ios::binary);
+  LogChecker log("Karo.txt");
+
+  // As fast as the terminal takes the bytes, but still one batch per poll,
+  // so that every poll and acknowledgement means what it says.
+  devsim::SimOptions simOptions;
+  simOptions.recordsPerPoll = recordsPerPoll;
+  simOptions.keepRecords = false;
+  devsim::DeviceSimulator sim(simOptions);
+  sim.start();
+
+  TForm1 form(ShowError);
+  form.show();
+  QCoreApplication::processEvents();
+  const long fdsBefore = OpenDescriptors();
+  const long threadsBefore = StatusField("Threads");
+
+  form.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(sim.slavePath()));
+  form.findChild<QPushButton*>("OpenButton")->click();
+  if (!form.Port().IsOpen()) Fail("the window cannot open " + sim.slavePath());
+  const auto start = Clock::now();
+  const double cpuStart = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+  const double uiCpuStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+  const auto firstRecord = [&] {
+    log.Poll();
+    return log.logged() > 0;
+  };
+  if (!RunUntil(firstRecord, kFirstRecordTimeout)) {
+    Fail("no record arrived");
+  }
+
+  // Records acknowledged before the file is read must all be in it: the
+  // window appends a record before it acknowledges it.
+  uint64_t lost = 0;
+  uint64_t checkedAcked = 0;
+  const auto checkLost = [&] {
+    const uint64_t acked = sim.state().recordsAcked;
+    log.Poll();
+    lost = log.MissingBelow(acked);
+    checkedAcked = acked;
+  };
+  auto nextProgress = start + progressPeriod;
+  RunUntil(
+      [&] {
+        const auto now = Clock::now();
+        if (now >= nextProgress) {
+          nextProgress += progressPeriod;
+          checkLost();
+          std::fprintf(stderr,
+                       "bench_soak: %.0f s: logged %llu, acked %llu, lost %llu, duplicated %llu, "
+                       "malformed %llu, rss %ld KiB\n",
+                       Seconds(now - start).count(), static_cast<unsigned long long>(log.logged()),
+                       static_cast<unsigned long long>(checkedAcked),
+                       static_cast<unsigned long long>(lost),
+                       static_cast<unsigned long long>(log.duplicated()),
+                       static_cast<unsigned long long>(log.malformed()), StatusField("VmRSS"));
+        } else {
+          log.Poll();
+        }
+        return now - start >= runTime;
+      },
+      runTime + std::chrono::minutes(1));
+
+  double wall = 0, cpu = 0, uiCpu = 0;
+  const auto closePort = [&] {
+    wall = Seconds(Clock::now() - start).count();
+    cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
+    uiCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - uiCpuStart;
+    form.findChild<QPushButton*>("CloseButton")->click();
+  };
+  // CLOSE between batches, once the device has written its whole answer to
+  // every poll, every record it wrote is in the file and the window has
+  // acknowledged them all: closing discards
+  // what the terminal still holds, and the simulator would count discarded
+  // bytes as taken when an acknowledgement is on its way. The click comes in
+  // the same step as the look, so no tick can come between them.
+  const auto answered = static_cast<size_t>(recordsPerPoll);
+  const bool quiet = RunUntil(
+      [&] {
+        const devsim::SimState s = sim.state();
+        log.Poll();
+        if (s.recordsSent != s.polls * answered || log.logged() < s.recordsSent ||
+            form.AckPending()) {
+          return false;
+        }
+        closePort();
+        return true;
+      },
+      kQuietTimeout);
+  if (!quiet) closePort();
+  QCoreApplication::processEvents();
+  const long fdsLeaked = OpenDescriptors() - fdsBefore;
+  const long threadsLeaked = StatusField("Threads") - threadsBefore;
+  const auto* statusPane = form.findChild<TMemo*>("Memo1");
+  const auto* recordPane = form.findChild<TMemo*>("Memo2");
+
+  // The device counts the last acknowledgement once its input has settled.
+  sim.waitFor([&](const devsim::SimState& state) { return state.recordsAcked >= log.logged(); },
+              std::chrono::seconds(1));
+  const devsim::SimState s = sim.state();
+  checkLost();
+  const uint64_t acked = s.recordsAcked;
+  Print("seconds", wall);
+  Print("records_per_poll", recordsPerPoll);
+  Print("polls", s.polls);
+  Print("acks", s.acks);
+  Print("records_sent", s.recordsSent);
+  // Logged in the last moments, after the device's last acknowledgement.
+  Print("records_logged_unacked",
+        static_cast<int64_t>(log.logged() - log.duplicated()) - static_cast<int64_t>(acked - lost));
+  Print("records_out_of_order", log.outOfOrder());
+  Print("partial_line_bytes", log.partialBytes());
+  Print("closed_between_batches", quiet ? 1 : 0);
+  Print("status_pane_lines", statusPane->LineCount());
+  Print("record_pane_lines", recordPane->LineCount());
+  Print("errors_shown", shownErrors.load());
+  Print("records_per_s", static_cast<double>(log.logged()) / wall);
+  Print("ui_thread_cpu_percent", 100 * uiCpu / wall);
+  Print("records_logged", log.logged());
+  Print("records_acked", acked);
+  Print("records_lost", lost);
+  Print("records_duplicated", log.duplicated());
+  Print("malformed_lines", log.malformed());
+  Print("peak_rss_kib", StatusField("VmHWM"));
+  Print("rss_kib_end", StatusField("VmRSS"));
+  Print("cpu_percent", 100 * cpu / wall);
+  Print("fds_leaked", fdsLeaked);
+  Print("threads_leaked", threadsLeaked);
+  std::fflush(stdout);
+
+  sim.stop();
+  async32::SetEventErrorHook(nullptr);
+  async32::SetWakeMainThreadHook(nullptr);
+  const bool sound = lost == 0 && log.duplicated() == 0 && log.malformed() == 0 &&
+                     log.outOfOrder() == 0 && fdsLeaked <= 0 && threadsLeaked <= 0;
+  return sound ? 0 : 1;
+}
