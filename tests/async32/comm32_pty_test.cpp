@@ -1,7 +1,6 @@
 // The component on real pseudo-terminals, with the test playing the device on
 // the master side.
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,23 +18,15 @@
 #include "async32/platform/posix_driver.h"
 #include "async32/platform/termios_map.h"
 #include "hand_over_pump.h"
+#include "process_counts.h"
 #include "pty_pair.h"
 
 namespace async32 {
 namespace {
 
+using testing_support::OpenDescriptors;
 using testing_support::PtyPair;
-
-int CountEntries(const char* dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
-int OpenDescriptors() { return CountEntries("/proc/self/fd"); }
-int Threads() { return CountEntries("/proc/self/task"); }
+using testing_support::Threads;
 
 // Thread and descriptor counts to compare with, taken after one open and
 // close, so that threads a runtime starts on first use (a sanitizer's) are in.

@@ -86,9 +86,7 @@ TEST_F(EndToEnd, RecordsWithControlBytesArriveExactlyInRandomPieces) {
   // the device, counting one "*" for all it sent, would take as logged.
   Until([&] {
     const devsim::SimState st = sim->state();
-    const std::string log = LogContents();
-    return std::count(log.begin(), log.end(), '\n') >=
-           static_cast<long>(std::set<std::string>(st.sent.begin(), st.sent.end()).size());
+    return LogLines() >= static_cast<long>(std::set<std::string>(st.sent.begin(), st.sent.end()).size());
   }, 5000);
   Click("CloseButton");
   const devsim::SimState s = sim->state();

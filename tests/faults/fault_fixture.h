@@ -3,7 +3,6 @@
 // at the end of each, that the log holds exactly what the device saw
 // acknowledged.
 
-#include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,22 +16,12 @@
 #include "async32/c32_thread.h"
 #include "device_simulator.h"
 #include "log_invariant.h"
+#include "process_counts.h"
 #include "window_fixture.h"
 
 namespace testing_support {
 
 inline const std::string kStamp = " (2005-11-02 14:05:09)";
-
-inline int CountEntries(const char* dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
-inline int OpenDescriptors() { return CountEntries("/proc/self/fd"); }
-inline int Threads() { return CountEntries("/proc/self/task"); }
 
 inline double ProcessCpuSeconds() {
   rusage u{};
@@ -87,10 +76,6 @@ class FaultTest : public WindowTest {
   long StatusCount(const std::string& line) {
     const auto lines = Lines(Memo1());
     return std::count(lines.begin(), lines.end(), line);
-  }
-  long LogLines() {
-    const std::string log = LogContents();
-    return std::count(log.begin(), log.end(), '\n');
   }
   // Presses CLOSE between two answers, once every record the device sent is
   // in the log. Closing discards what is still on its way; the device, which

@@ -17,6 +17,7 @@
 
 #include "async32/platform/termios_map.h"
 #include "fault_fixture.h"
+#include "other_writer.h"
 
 namespace {
 
@@ -68,29 +69,15 @@ TEST_F(FaultTest, LogFileRemovedOrLockedIsReportedAndLoggingResumes) {
   ASSERT_TRUE(UntilAcked(acked + 2));
 
   // Locked by another writer of this kind.
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t writer = fork();
-  if (writer == 0) {
-    const int fd = open(logPath.c_str(), O_RDWR);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    fcntl(fd, F_SETLK, &lock);
-    const char c = 1;
-    [[maybe_unused]] auto n = write(ready[1], &c, 1);
-    pause();
-    _exit(0);
+  size_t whileLocked = 0;
+  {
+    OtherWriter writer(logPath);
+    ASSERT_TRUE(writer.locked());
+    ASSERT_TRUE(UntilHandlerError("I/O error " + std::to_string(EAGAIN)));
+    whileLocked = Acked();
+    SeveralTicks();
+    EXPECT_EQ(Acked(), whileLocked);
   }
-  char c;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  ASSERT_TRUE(UntilHandlerError("I/O error " + std::to_string(EAGAIN)));
-  const size_t whileLocked = Acked();
-  SeveralTicks();
-  EXPECT_EQ(Acked(), whileLocked);
-  kill(writer, SIGKILL);
-  waitpid(writer, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
   ASSERT_TRUE(UntilAcked(whileLocked + 2));
   EXPECT_TRUE(form->Port().IsOpen()) << "the program kept running";
 }

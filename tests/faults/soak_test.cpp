@@ -3,27 +3,12 @@
 // KAROLX_SOAK_SECONDS sets the length (default 120).
 
 #include <cstdlib>
-#include <fstream>
 
 #include "fault_fixture.h"
 
 namespace {
 
 using namespace testing_support;
-
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  long value = 0;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      status >> value;
-      return value;
-    }
-    status.ignore(1 << 12, '\n');
-  }
-  return 0;
-}
 
 int SoakSeconds() {
   const char* text = std::getenv("KAROLX_SOAK_SECONDS");

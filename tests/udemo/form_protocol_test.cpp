@@ -54,10 +54,6 @@ class Polling : public WindowTest {
     if (!ok) ADD_FAILURE() << "record pane has " << Memo2()->LineCount() << " lines";
     return ok;
   }
-  long LogLines() {
-    const std::string log = LogContents();
-    return std::count(log.begin(), log.end(), '\n');
-  }
   int ReadCount() {
     int total = 0;
     for (const auto& line : Lines(Memo1())) {

@@ -2,6 +2,8 @@
 
 #include "udemo/log_file.h"
 
+#include "other_writer.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -66,25 +68,12 @@ TEST_F(LogFile, ReadOnlyFileAndLockedFile) {
   chmod(path.c_str(), 0644);
 
   // Another writer of this kind holds the file: this append waits for no one.
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int fd = open(path.c_str(), O_RDWR);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    fcntl(fd, F_SETLK, &lock);
-    char c = 1;
-    [[maybe_unused]] auto n = write(ready[1], &c, 1);
-    pause();
-    _exit(0);
+  {
+    testing_support::OtherWriter writer(path);
+    ASSERT_TRUE(writer.locked());
+    EXPECT_EQ(AppendError("x"), EAGAIN);
+    EXPECT_EQ(message, "I/O error " + std::to_string(EAGAIN));
   }
-  char c;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  EXPECT_EQ(AppendError("x"), EAGAIN);
-  EXPECT_EQ(message, "I/O error " + std::to_string(EAGAIN));
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
   EXPECT_EQ(Read(), "old\r\n") << "nothing written while refused";
   EXPECT_EQ(AppendError("new"), 0);
   EXPECT_EQ(Read(), "old\r\nnew\r\n");

@@ -74,6 +74,11 @@ class WindowTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
+  long LogLines() {
+    const std::string log = LogContents();
+    return std::count(log.begin(), log.end(), '\n');
+  }
+
   // Reads what the window sends until `count` bytes came.
   std::string FromWindow(size_t count) {
     std::string got;
