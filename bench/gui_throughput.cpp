@@ -1,0 +1,749 @@
+// The whole receive path under load: the real window on Qt's offscreen
+// platform, the real component, the device simulator streaming records back
+// to back on a pseudo-terminal, and the log file Karo.txt in a temporary
+// directory. Measures
+//   - records per second sustained with every record drawn and logged, and
+//     the simulator's own ceiling with a plain reader in its place (the peer);
+//   - the window process's CPU at the line rate of 256000 baud (the simulator
+//     runs as its own process, so the process's CPU is the window's alone);
+//   - resident memory after each eighth of --records records (unpaced), and
+//     the status pane's line count at half and at all of them;
+//   - the time from a record's last byte leaving the simulator to its line
+//     being in Karo.txt, at the 256000-baud line rate (the simulator runs in
+//     this process so that its writes can be stamped), for the window and for
+//     two peers that log the same records: a plain poll() reader thread (the
+//     floor) and the component without the window.
+//
+// Usage: bench_gui_throughput [--records N] [--seconds S] [--warm-up S] [--sim PATH]
+//                             [--parts ceiling,unpaced,paced,floor,component,latency]
+
+#include <asm/termbits.h>  // termios2, for a line rate without a B constant
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "async32/c32_thread.h"
+#include "async32/thread.h"
+#include "device_simulator.h"
+#include "udemo/form1.h"
+#include "udemo/log_file.h"
+#include "udemo/memo.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+constexpr auto kFirstRecordTimeout = std::chrono::seconds(10);
+// A stream that makes no progress for this long has stopped.
+constexpr auto kStallTimeout = std::chrono::seconds(10);
+// How often the event loop looks at the log file during the memory run.
+constexpr auto kCheckPeriod = std::chrono::milliseconds(50);
+// After the latency window, records still on their way get this long to arrive.
+constexpr auto kDrainTime = std::chrono::milliseconds(500);
+constexpr char kLineRateChoice[] = "cbr256000";
+constexpr unsigned kLineRate = 256000;
+constexpr size_t kRecordSize = devsim::DeviceSimulator::kRecordSize;
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "bench_gui_throughput: %s\n", what.c_str());
+  std::exit(1);
+}
+
+double CpuSeconds(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+long RssKib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  Fail("no VmRSS in /proc/self/status");
+}
+
+// Nearest-rank percentile of sorted values.
+double Percentile(const std::vector<double>& sorted, double p) {
+  if (sorted.empty()) return 0;
+  const auto rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
+  return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
+}
+
+// Follows a growing log file: each Poll reads what was appended since the
+// last one and counts the complete lines.
+class LogReader {
+ public:
+  explicit LogReader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0) Fail("cannot read " + path);
+  }
+  ~LogReader() { close(fd_); }
+  LogReader(const LogReader&) = delete;
+  LogReader& operator=(const LogReader&) = delete;
+
+  // Returns the number of complete lines so far; `line` sees each new one
+  // without its CR LF.
+  size_t Poll(const std::function<void(std::string_view)>& line = {}) {
+    char buffer[65536];
+    ssize_t got;
+    while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
+      pending_.append(buffer, static_cast<size_t>(got));
+      size_t start = 0;
+      for (size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+        ++lines_;
+        if (line) line(std::string_view(pending_).substr(start, end - start));
+      }
+      pending_.erase(0, start);
+    }
+    return lines_;
+  }
+
+ private:
+  int fd_;
+  std::string pending_;
+  size_t lines_ = 0;
+};
+
+// The karolx-sim program as a child process; it prints its terminal's path
+// first and runs until it is stopped.
+class SimProcess {
+ public:
+  SimProcess(const std::string& program, const std::vector<std::string>& options) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) Fail("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::vector<std::string> args{program};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int spawned =
+        posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    output_ = out[0];
+    if (spawned != 0) Fail("cannot start " + program);
+
+    pollfd p{output_, POLLIN, 0};
+    char c;
+    while (poll(&p, 1, 5000) == 1 && read(output_, &c, 1) == 1 && c != '\n') path_ += c;
+    if (path_.empty()) Fail(program + " printed no terminal path");
+  }
+  ~SimProcess() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    close(output_);
+  }
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  pid_t pid_ = -1;
+  int output_ = -1;
+  std::string path_;
+};
+
+// Serves the event loop for `duration`.
+void RunFor(Clock::duration duration) {
+  QEventLoop loop;
+  QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(duration), &loop,
+                     &QEventLoop::quit);
+  loop.exec();
+}
+
+// Serves the event loop until `done` holds, looking every `period`; false
+// when `timeout` passed first.
+bool RunUntil(const std::function<bool()>& done, Clock::duration timeout,
+              std::chrono::milliseconds period = kCheckPeriod) {
+  const auto deadline = Clock::now() + timeout;
+  bool timedOut = false;
+  QEventLoop loop;
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    timedOut = Clock::now() > deadline;
+    if (timedOut || done()) loop.quit();
+  });
+  check.start(period);
+  if (!done()) loop.exec();
+  return !timedOut;
+}
+
+// A window as the program shows it, logging to `logPath`. Errors that would
+// go to the program's error box are counted.
+class Window {
+ public:
+  explicit Window(const std::string& logPath) : form_(&Window::Shown) {
+    form_.LogFileHolder().FileName = logPath;
+    form_.show();
+  }
+  ~Window() { Click("CloseButton"); }
+
+  // Picks a line rate in the list, as the operator does.
+  void SelectBaudRate(const char* text) {
+    auto* combo = form_.findChild<QComboBox*>("BaudRateCombo");
+    const int index = combo ? combo->findText(text) : -1;
+    if (index < 0) Fail(std::string("the window offers no ") + text);
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+  }
+  // Types the device name and presses OPEN.
+  void Open(const std::string& device) {
+    form_.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(device));
+    Click("OpenButton");
+    if (!form_.Port().IsOpen()) Fail("the window cannot open " + device);
+  }
+  // The mean size of the reads the status pane has reported ("Reading N
+  // characters"), over the lines it still holds.
+  double MeanReadSize() {
+    const auto* status = form_.findChild<TMemo*>("Memo1");
+    double bytes = 0;
+    int reads = 0;
+    for (int i = 0; i < status->LineCount(); ++i) {
+      const QString line = status->Line(i);
+      if (!line.startsWith("Reading ")) continue;
+      bytes += line.section(' ', 1, 1).toDouble();
+      ++reads;
+    }
+    return reads ? bytes / reads : 0;
+  }
+  int StatusLines() { return form_.findChild<TMemo*>("Memo1")->LineCount(); }
+  static int errors() { return errors_; }
+
+  // The first one is printed.
+  static void Shown(const std::string& message) {
+    if (errors_++ == 0) std::fprintf(stderr, "bench_gui_throughput: error: %s\n", message.c_str());
+  }
+
+ private:
+  void Click(const char* name) { form_.findChild<QPushButton*>(name)->click(); }
+
+  static inline int errors_ = 0;
+  TForm1 form_;
+};
+
+// A fresh, empty Karo.txt in its own directory.
+class LogFile {
+ public:
+  LogFile() {
+    if (!dir_.isValid()) Fail("no temporary directory");
+    std::ofstream(path(), std::ios::binary);
+  }
+  std::string path() const { return dir_.filePath("Karo.txt").toStdString(); }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// The process's CPU, the user-interface thread's share of it and the log's
+// line count at one moment.
+struct Sample {
+  Clock::time_point at;
+  size_t records;
+  double cpu;
+  double uiCpu;
+};
+
+Sample Take(LogReader& log) {
+  return {Clock::now(), log.Poll(), CpuSeconds(CLOCK_PROCESS_CPUTIME_ID),
+          CpuSeconds(CLOCK_THREAD_CPUTIME_ID)};
+}
+
+struct Interval {
+  double seconds, records, recordsPerS, cpuPercent, uiCpuPercent;
+};
+
+Interval Between(const Sample& a, const Sample& b) {
+  const double seconds = Seconds(b.at - a.at).count();
+  const auto records = static_cast<double>(b.records - a.records);
+  return {seconds, records, records / seconds, 100 * (b.cpu - a.cpu) / seconds,
+          100 * (b.uiCpu - a.uiCpu) / seconds};
+}
+
+struct Options {
+  size_t records;
+  Clock::duration measured;
+  Clock::duration warmUp;
+  std::string simProgram;
+};
+
+void Print(const char* name, double value, int decimals = 1) {
+  std::printf("%s=%.*f\n", name, decimals, value);
+  std::fflush(stdout);
+}
+
+// The simulator's ceiling: a plain reader drains the terminal as fast as it
+// can, with no window, component or file in between.
+double MeasureSimulatorCeiling(const Options& options) {
+  SimProcess sim(options.simProgram, {"--stream"});
+  const int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) Fail("cannot open " + sim.path());
+  if (write(fd, "?", 1) != 1) Fail("cannot start the stream");
+  size_t bytes = 0;
+  std::optional<std::pair<Clock::time_point, size_t>> start;
+  const auto begin = Clock::now();
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, 100);
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) bytes += static_cast<size_t>(n);
+    const auto now = Clock::now();
+    if (!start && now - begin >= options.warmUp) start.emplace(now, bytes);
+    if (start && now - start->first >= options.measured) {
+      close(fd);
+      const double seconds = Seconds(now - start->first).count();
+      const double recordsPerS = static_cast<double>(bytes - start->second) / kRecordSize / seconds;
+      Print("sim_records_per_s", recordsPerS, 0);
+      return recordsPerS;
+    }
+  }
+}
+
+// Unpaced streaming: the sustained rate over the measured window after the
+// warm-up, and the resident memory after half and after all the records.
+double MeasureUnpaced(const Options& options) {
+  LogFile file;
+  SimProcess sim(options.simProgram, {"--stream"});
+  Window window(file.path());
+  LogReader log(file.path());
+  window.Open(sim.path());
+  if (!RunUntil([&] { return log.Poll() > 0; }, kFirstRecordTimeout)) Fail("no record arrived");
+  const Sample first = Take(log);
+
+  std::optional<Sample> rateStart, rateEnd, full;
+  // Resident memory at each eighth of the run, so that its course shows.
+  constexpr size_t kRssSteps = 8;
+  std::vector<long> rss;
+  std::vector<int> statusLines;
+  size_t lastCount = 0;
+  auto lastProgress = first.at;
+  const bool finished = RunUntil(
+      [&] {
+        const Sample now = Take(log);
+        if (now.records != lastCount) lastProgress = now.at;
+        lastCount = now.records;
+        if (now.at - lastProgress > kStallTimeout) {
+          Fail("the stream stopped at " + std::to_string(now.records) + " records");
+        }
+        if (!rateStart && now.at - first.at >= options.warmUp) rateStart = now;
+        if (rateStart && !rateEnd && now.at - rateStart->at >= options.measured) rateEnd = now;
+        while (rss.size() < kRssSteps &&
+               now.records >= options.records * (rss.size() + 1) / kRssSteps) {
+          rss.push_back(RssKib());
+          statusLines.push_back(window.StatusLines());
+        }
+        if (!full && rss.size() == kRssSteps) full = now;
+        return rateEnd && full;
+      },
+      std::chrono::hours(1));
+  if (!finished) Fail("the memory run took over an hour");
+
+  const Interval rate = Between(*rateStart, *rateEnd);
+  const Interval whole = Between(first, *full);
+  Print("unpaced_measured_seconds", rate.seconds);
+  Print("unpaced_measured_records", rate.records, 0);
+  Print("unpaced_cpu_percent", rate.cpuPercent);
+  Print("unpaced_ui_thread_cpu_percent", rate.uiCpuPercent);
+  Print("unpaced_cpu_us_per_record", 1e4 * rate.cpuPercent / rate.recordsPerS);
+  Print("unpaced_mean_read_bytes", window.MeanReadSize());
+  Print("unpaced_whole_run_records_per_s", whole.recordsPerS, 0);
+  Print("unpaced_whole_run_cpu_percent", whole.cpuPercent);
+  Print("gui_records_per_s", rate.recordsPerS, 0);
+
+  for (size_t step = 1; step <= kRssSteps; ++step) {
+    const size_t records = options.records * step / kRssSteps;
+    const std::string name = "rss_kib_" + std::to_string(records / 1000) + "k";
+    Print(name.c_str(), static_cast<double>(rss[step - 1]), 0);
+  }
+  Print("status_lines_half", statusLines[kRssSteps / 2 - 1], 0);
+  Print("status_lines_full", statusLines.back(), 0);
+  const auto half = static_cast<double>(rss[kRssSteps / 2 - 1]);
+  Print("rss_growth_second_half_percent", 100.0 * (static_cast<double>(rss.back()) - half) / half);
+  return rate.recordsPerS;
+}
+
+// The line rate of 256000 baud, which the simulator paces to: the window
+// process's CPU over the measured window.
+void MeasureLineRateCpu(const Options& options) {
+  LogFile file;
+  SimProcess sim(options.simProgram, {"--stream", "--pace"});
+  Window window(file.path());
+  LogReader log(file.path());
+  window.SelectBaudRate(kLineRateChoice);
+  window.Open(sim.path());
+  if (!RunUntil([&] { return log.Poll() > 0; }, kFirstRecordTimeout)) Fail("no record arrived");
+  RunFor(options.warmUp);
+  const Sample start = Take(log);
+  RunFor(options.measured);
+  const Interval paced = Between(start, Take(log));
+  Print("paced_measured_seconds", paced.seconds);
+  Print("paced_records_per_s", paced.recordsPerS, 0);
+  Print("paced_ui_thread_cpu_percent_at_256000_baud", paced.uiCpuPercent);
+  Print("paced_mean_read_bytes", window.MeanReadSize());
+  Print("cpu_percent_at_256000_baud", paced.cpuPercent);
+}
+
+// Stamps each record as the simulator reports it written, and each line as
+// it appears in the log file; both from threads of their own that sleep until
+// something happens.
+class LatencyProbe {
+ public:
+  LatencyProbe(const devsim::DeviceSimulator& sim, const std::string& logPath)
+      : sender_([this, &sim] { WatchSender(sim); }), log_([this, logPath] { WatchLog(logPath); }) {}
+  ~LatencyProbe() { Stop(); }
+  LatencyProbe(const LatencyProbe&) = delete;
+  LatencyProbe& operator=(const LatencyProbe&) = delete;
+
+  size_t linesSeen() const { return linesSeen_; }
+  size_t recordsSent() const { return recordsSent_; }
+
+  void Stop() {
+    stop_ = true;
+    if (sender_.joinable()) sender_.join();
+    if (log_.joinable()) log_.join();
+  }
+
+  struct Result {
+    std::vector<double> us;  // sorted
+    size_t lost = 0;         // sent in the window, never logged
+    size_t unreadable = 0;   // logged lines without a record number
+  };
+  // Call after Stop: the records with index in [from, to).
+  Result Between(size_t from, size_t to) const {
+    Result result;
+    result.unreadable = unreadable_;
+    std::vector<std::optional<Clock::time_point>> seen(to - from);
+    for (const auto& [index, at] : seenAt_) {
+      if (index >= from && index < to) seen[index - from] = at;
+    }
+    for (size_t i = from; i < to && i < sentAt_.size(); ++i) {
+      if (!seen[i - from]) {
+        ++result.lost;
+        continue;
+      }
+      result.us.push_back(
+          std::chrono::duration<double, std::micro>(*seen[i - from] - sentAt_[i]).count());
+    }
+    std::sort(result.us.begin(), result.us.end());
+    return result;
+  }
+
+ private:
+  // The stamp is taken as soon as the simulator's notice wakes this thread,
+  // just after its write() returned; records reported together share it.
+  void WatchSender(const devsim::DeviceSimulator& sim) {
+    while (!stop_) {
+      size_t sent = 0;
+      Clock::time_point at;
+      sim.waitFor(
+          [&](const devsim::SimState& state) {
+            sent = state.recordsSent;
+            at = Clock::now();
+            return sent > sentAt_.size() || stop_;
+          },
+          std::chrono::milliseconds(100));
+      while (sentAt_.size() < sent) sentAt_.push_back(at);
+      recordsSent_ = sent;
+    }
+  }
+
+  // inotify wakes the thread on each append; the stamp is taken on waking,
+  // before the file is read.
+  void WatchLog(const std::string& path) {
+    const int notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (notify < 0 || inotify_add_watch(notify, path.c_str(), IN_MODIFY) < 0) Fail("inotify");
+    LogReader reader(path);
+    while (!stop_) {
+      pollfd p{notify, POLLIN, 0};
+      poll(&p, 1, 100);
+      const auto at = Clock::now();
+      char events[4096];
+      while (read(notify, events, sizeof events) > 0) {
+      }
+      linesSeen_ = reader.Poll([&](std::string_view line) {
+        size_t index = 0;
+        const bool numbered =
+            line.size() >= kRecordSize && std::all_of(line.begin(), line.begin() + 6,
+                                                      [](char c) { return c >= '0' && c <= '9'; });
+        if (!numbered) {
+          ++unreadable_;
+          return;
+        }
+        for (char c : line.substr(0, 6)) index = index * 10 + static_cast<size_t>(c - '0');
+        seenAt_.emplace_back(index, at);
+      });
+    }
+    close(notify);
+  }
+
+  std::atomic<bool> stop_{false};
+  std::atomic<size_t> linesSeen_{0};
+  std::atomic<size_t> recordsSent_{0};
+  std::vector<Clock::time_point> sentAt_;                     // by record index
+  std::vector<std::pair<size_t, Clock::time_point>> seenAt_;  // record index, stamp
+  size_t unreadable_ = 0;
+  std::thread sender_;
+  std::thread log_;
+};
+
+// Cuts received bytes into records and appends each to the log file, as the
+// window does but with nothing else: the peers' logging.
+class RecordLogger {
+ public:
+  explicit RecordLogger(std::string logPath) : logPath_(std::move(logPath)) {}
+  void Take(const char* bytes, size_t count) {
+    pending_.append(bytes, count);
+    size_t at = 0;
+    for (; pending_.size() - at >= kRecordSize; at += kRecordSize) {
+      AppendLogLine(logPath_, std::string_view(pending_).substr(at, kRecordSize));
+    }
+    pending_.erase(0, at);
+  }
+
+ private:
+  std::string logPath_;
+  std::string pending_;
+};
+
+// Sets a line rate that has no B constant, as the component does.
+void SetLineRate(int fd, unsigned rate) {
+  struct termios2 settings {};
+  if (ioctl(fd, TCGETS2, &settings) != 0) Fail("cannot read the terminal's settings");
+  settings.c_cflag = (settings.c_cflag & ~CBAUD) | BOTHER;
+  settings.c_ispeed = settings.c_ospeed = rate;
+  if (ioctl(fd, TCSETS2, &settings) != 0) Fail("cannot set the line rate");
+}
+
+// The floor: a thread that waits in poll() on the terminal, reads what comes
+// and logs it; no component, event loop or window.
+class PlainReaderPath {
+ public:
+  PlainReaderPath(const std::string& device, const std::string& logPath)
+      : fd_(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)), logger_(logPath) {
+    if (fd_ < 0) Fail("cannot open " + device);
+    SetLineRate(fd_, kLineRate);
+    if (write(fd_, "?", 1) != 1) Fail("cannot start the stream");
+    thread_ = std::thread([this] {
+      try {
+        while (!stop_) {
+          pollfd p{fd_, POLLIN, 0};
+          poll(&p, 1, 100);
+          char buffer[4096];
+          for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
+            logger_.Take(buffer, static_cast<size_t>(n));
+          }
+        }
+      } catch (const std::exception& e) {
+        Fail(e.what());
+      }
+    });
+  }
+  ~PlainReaderPath() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  PlainReaderPath(const PlainReaderPath&) = delete;
+  PlainReaderPath& operator=(const PlainReaderPath&) = delete;
+
+ private:
+  int fd_;
+  RecordLogger logger_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The component alone: monitor thread, hand-over, event loop, OnRxChar,
+// Read, and the log; no window.
+class ComponentPath {
+ public:
+  ComponentPath(const std::string& device, const std::string& logPath) : logger_(logPath) {
+    comm_.SetDeviceName(device);
+    comm_.SetBaudRate(async32::cbr256000);
+    comm_.SetFlowControl(async32::fcNone);
+    comm_.OnRxChar = [this](async32::TCustomComm32*, int32_t count) {
+      std::vector<char> buffer(static_cast<size_t>(count));
+      if (comm_.Read(buffer.data(), count) == count) logger_.Take(buffer.data(), buffer.size());
+    };
+    comm_.Open();
+    if (!comm_.IsOpen()) Fail("the component cannot open " + device);
+    if (comm_.Write("?", 1) != 1) Fail("cannot start the stream");
+  }
+  ~ComponentPath() { comm_.Close(); }
+  ComponentPath(const ComponentPath&) = delete;
+  ComponentPath& operator=(const ComponentPath&) = delete;
+
+ private:
+  RecordLogger logger_;
+  async32::TComm32 comm_;
+};
+
+// The program's path: the window at the 256000-baud line rate.
+class WindowPath {
+ public:
+  WindowPath(const std::string& device, const std::string& logPath) : window_(logPath) {
+    window_.SelectBaudRate(kLineRateChoice);
+    window_.Open(device);
+  }
+
+ private:
+  Window window_;
+};
+
+// From the simulator's write of a record's last byte to its line in the log
+// file, at the 256000-baud line rate, with `Path` taking the records.
+template <typename Path>
+LatencyProbe::Result MeasureLatency(const Options& options) {
+  LogFile file;
+  devsim::SimOptions simOptions;
+  simOptions.stream = true;
+  simOptions.pace = true;
+  simOptions.keepRecords = false;
+  devsim::DeviceSimulator sim(simOptions);
+  sim.start();
+  LatencyProbe probe(sim, file.path());
+  LatencyProbe::Result result;
+  {
+    Path path(sim.slavePath(), file.path());
+    if (!RunUntil([&] { return probe.linesSeen() > 0; }, kFirstRecordTimeout)) {
+      Fail("no record arrived");
+    }
+    RunFor(options.warmUp);
+    const size_t from = probe.recordsSent();
+    RunFor(options.measured);
+    const size_t to = probe.recordsSent();
+    RunUntil([&] { return probe.linesSeen() >= to; }, kDrainTime);
+    probe.Stop();
+    result = probe.Between(from, to);
+  }
+  sim.stop();
+  return result;
+}
+
+// Prints <name>_records, _lost, _unreadable_lines, _p50_us, _max_us and
+// _p99_us; returns the p99.
+double Report(const std::string& name, const LatencyProbe::Result& latency) {
+  Print((name + "_records").c_str(), static_cast<double>(latency.us.size()), 0);
+  Print((name + "_lost").c_str(), static_cast<double>(latency.lost), 0);
+  Print((name + "_unreadable_lines").c_str(), static_cast<double>(latency.unreadable), 0);
+  Print((name + "_p50_us").c_str(), Percentile(latency.us, 0.50));
+  Print((name + "_max_us").c_str(), latency.us.empty() ? 0.0 : latency.us.back());
+  const double p99 = Percentile(latency.us, 0.99);
+  Print((name + "_p99_us").c_str(), p99);
+  return p99;
+}
+
+double PositiveOption(const QCommandLineParser& parser, const QString& name) {
+  bool ok = false;
+  const double value = parser.value(name).toDouble(&ok);
+  if (!ok || value <= 0) Fail("--" + name.toStdString() + " needs a positive number");
+  return value;
+}
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Records per second, CPU, memory and latency of the window.");
+  parser.addHelpOption();
+  parser.addOption({"records", "Records of the memory run (default 400000).", "n", "400000"});
+  parser.addOption({"seconds", "Length of each measured window (default 10).", "s", "10"});
+  parser.addOption({"warm-up", "Time before each measured window (default 2).", "s", "2"});
+  parser.addOption({"sim", "The karolx-sim program.", "path", KAROLX_SIM_PROGRAM});
+  parser.addOption({"parts",
+                    "Comma-separated parts to run: ceiling, unpaced, paced, floor, component, "
+                    "latency (default all).",
+                    "list", "ceiling,unpaced,paced,floor,component,latency"});
+  parser.process(app);
+  const QStringList parts = parser.value("parts").split(',');
+  const auto seconds = [](double s) {
+    return std::chrono::duration_cast<Clock::duration>(Seconds(s));
+  };
+  const Options options{static_cast<size_t>(PositiveOption(parser, "records")),
+                        seconds(PositiveOption(parser, "seconds")),
+                        seconds(PositiveOption(parser, "warm-up")),
+                        parser.value("sim").toStdString()};
+
+  // The same hooks the program installs.
+  async32::SetWakeMainThreadHook([] {
+    QMetaObject::invokeMethod(
+        qApp, [] { async32::CheckSynchronize(); }, Qt::QueuedConnection);
+  });
+  async32::SetEventErrorHook(Window::Shown);
+
+  std::printf("load_average_before=%s\n", LoadAverage().c_str());
+  std::printf("records=%zu\n", options.records);
+  Print("seconds", Seconds(options.measured).count());
+  const double simRecordsPerS = parts.contains("ceiling") ? MeasureSimulatorCeiling(options) : 0;
+  const double guiRecordsPerS = parts.contains("unpaced") ? MeasureUnpaced(options) : 0;
+  if (parts.contains("paced")) MeasureLineRateCpu(options);
+  double floorP99 = 0;
+  if (parts.contains("floor")) {
+    floorP99 = Report("latency_floor", MeasureLatency<PlainReaderPath>(options));
+  }
+  if (parts.contains("component")) {
+    Report("latency_component", MeasureLatency<ComponentPath>(options));
+  }
+  if (parts.contains("latency")) {
+    const double p99 = Report("record_latency", MeasureLatency<WindowPath>(options));
+    if (floorP99 > 0) Print("record_latency_p99_vs_floor_ratio", p99 / floorP99, 2);
+  }
+  if (simRecordsPerS > 0 && guiRecordsPerS > 0) {
+    Print("gui_vs_sim_records_ratio", guiRecordsPerS / simRecordsPerS, 3);
+  }
+  std::printf("errors_shown=%d\n", Window::errors());
+  std::printf("load_average_after=%s\n", LoadAverage().c_str());
+
+  async32::SetEventErrorHook(nullptr);
+  async32::SetWakeMainThreadHook(nullptr);
+  return 0;
+}
