@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 
 #include <algorithm>
+#include <exception>
 
 #include "datetime/date_time_text.h"
 #include "udemo/comm_error_lines.h"
@@ -266,21 +267,27 @@ void TForm1::StoreReceived(const uint8_t* bytes, int32_t count) {
 // the interval, so after a failure none is acknowledged: the device sends
 // them again, and a record already logged may then appear twice, but no
 // record the device drops is missing from the file.
+// The line goes to the file before the pane is drawn, so that drawing never
+// delays the log; the operator sees the same either way.
 void TForm1::CompleteRecord() {
   const std::string date = DateText();
   const std::string time = TimeText();
   const std::string line = RecordLine(FRecord, date, time);
-  const std::string_view record(line.data(), kRecordLength);
-  ui->Memo2->Add(PaneText(record) + QString::fromStdString(line.substr(kRecordLength)));
-  ui->Memo2->viewport()->repaint();
-  if (CountRecordLine(FRecordLines)) ui->Memo2->Clear();
-  FRecordIndex = 1;
+  std::exception_ptr logFailure;
   try {
     AppendLogLine(SaveDialog1.FileName, line);
   } catch (const EInOutError&) {
+    logFailure = std::current_exception();
+  }
+  const std::string_view record(line.data(), kRecordLength);
+  ui->Memo2->Add(PaneText(record) + QString::fromStdString(line.substr(kRecordLength)));
+  ui->Memo2->RepaintNow();
+  if (CountRecordLine(FRecordLines)) ui->Memo2->Clear();
+  FRecordIndex = 1;
+  if (logFailure) {
     FAckPending = false;
     FLogFailed = true;
-    throw;
+    std::rethrow_exception(logFailure);
   }
   FAckPending = !FLogFailed;
 }

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFrame>
+#include <QTextBlock>
 
 #include "app/error_box.h"
 #include "async32/platform/comm_api.h"
@@ -199,6 +200,24 @@ TEST_F(Window, ClearEmptiesBothPanes) {
   Click("Button1");
   EXPECT_EQ(Memo1()->LineCount(), 0);
   EXPECT_EQ(Lines(Memo2()), std::vector<std::string>{""});
+}
+
+TEST(Memo, LinesWithinAFrameAreLaidOutTogether) {
+  TMemo memo;
+  memo.Add("first");  // a quiet pane shows a line at once
+  EXPECT_EQ(memo.document()->blockCount(), 1);
+  EXPECT_EQ(memo.document()->firstBlock().text(), "first");
+  memo.Add("second");
+  memo.Add("third");
+  EXPECT_EQ(memo.document()->blockCount(), 1) << "gathered for the end of the frame";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return memo.document()->blockCount() == 3; }, 1000));
+  memo.Add("fourth");
+  memo.Clear();  // what was gathered goes with the rest
+  memo.Add("");
+  memo.Add("fifth");
+  EXPECT_EQ(memo.LineCount(), 2);
+  EXPECT_EQ(memo.Line(0), "");
+  EXPECT_EQ(memo.Line(1), "fifth");
 }
 
 TEST_F(Window, StatusPaneKeepsTheNewestLines) {
