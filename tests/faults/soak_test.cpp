@@ -48,7 +48,7 @@ TEST_F(FaultTest, SoakAtTheFastestPace) {
   };
   // Memory is compared over the second half of the run, once the status
   // pane holds all it keeps and the text buffers have reached their size.
-  const bool capped =
+  [[maybe_unused]] const bool capped =
       Until([&] { return Memo1()->LineCount() >= kStatusLines; }, seconds * 1000 / 4);
   waitUntil(0.5);
   const long halfway = ResidentKiB();
