@@ -7,8 +7,8 @@
 
 #include "app/app_icon.h"
 #include "app/error_box.h"
+#include "app/hand_over_wake.h"
 #include "async32/c32_thread.h"
-#include "async32/thread.h"
 #include "udemo/form1.h"
 
 int main(int argc, char** argv) {
@@ -25,9 +25,7 @@ int main(int argc, char** argv) {
   parser.process(app);
 
   // The monitor thread's hand-overs are served from the event loop.
-  async32::SetWakeMainThreadHook([] {
-    QMetaObject::invokeMethod(qApp, [] { async32::CheckSynchronize(); }, Qt::QueuedConnection);
-  });
+  HandOverWake handOverWake;
   ErrorBox errorBox(ApplicationTitle(QCoreApplication::applicationFilePath()));
   async32::SetEventErrorHook([&errorBox](const std::string& message) { errorBox.Post(message); });
 
@@ -43,6 +41,5 @@ int main(int argc, char** argv) {
     result = QApplication::exec();
   }  // the window closes its port before its controls go
   async32::SetEventErrorHook(nullptr);
-  async32::SetWakeMainThreadHook(nullptr);
   return result;
 }

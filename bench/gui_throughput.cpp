@@ -54,6 +54,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/hand_over_wake.h"
 #include "async32/c32_thread.h"
 #include "async32/thread.h"
 #include "device_simulator.h"
@@ -714,10 +715,7 @@ int main(int argc, char* argv[]) {
                         parser.value("sim").toStdString()};
 
   // The same hooks the program installs.
-  async32::SetWakeMainThreadHook([] {
-    QMetaObject::invokeMethod(
-        qApp, [] { async32::CheckSynchronize(); }, Qt::QueuedConnection);
-  });
+  HandOverWake handOverWake;
   async32::SetEventErrorHook(Window::Shown);
 
   std::printf("load_average_before=%s\n", LoadAverage().c_str());
@@ -744,6 +742,5 @@ int main(int argc, char* argv[]) {
   std::printf("load_average_after=%s\n", LoadAverage().c_str());
 
   async32::SetEventErrorHook(nullptr);
-  async32::SetWakeMainThreadHook(nullptr);
   return 0;
 }

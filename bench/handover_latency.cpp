@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/hand_over_wake.h"
 #include "async32/comm32.h"
 #include "async32/thread.h"
 
@@ -303,10 +304,7 @@ int main(int argc, char* argv[]) {
   const int idleSeconds = PositiveOption(parser, "idle-seconds");
 
   // The same wake hook the program installs.
-  async32::SetWakeMainThreadHook([] {
-    QMetaObject::invokeMethod(
-        qApp, [] { async32::CheckSynchronize(); }, Qt::QueuedConnection);
-  });
+  HandOverWake handOverWake;
   if (!async32::IsMainThread()) Fail("main() does not run on the thread that started the program");
 
   std::printf("trials=%d\n", trials);

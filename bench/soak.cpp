@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/hand_over_wake.h"
 #include "async32/c32_thread.h"
 #include "async32/thread.h"
 #include "device_simulator.h"
@@ -234,10 +235,7 @@ int main(int argc, char* argv[]) {
   const auto progressPeriod = std::chrono::seconds(PositiveOption(parser, "progress"));
 
   // The same hooks the program installs.
-  async32::SetWakeMainThreadHook([] {
-    QMetaObject::invokeMethod(
-        qApp, [] { async32::CheckSynchronize(); }, Qt::QueuedConnection);
-  });
+  HandOverWake handOverWake;
   async32::SetEventErrorHook(ShowError);
 
   // The program's own log file name, in the working directory.
@@ -375,7 +373,6 @@ int main(int argc, char* argv[]) {
 
   sim.stop();
   async32::SetEventErrorHook(nullptr);
-  async32::SetWakeMainThreadHook(nullptr);
   const bool sound = lost == 0 && log.duplicated() == 0 && log.malformed() == 0 &&
                      log.outOfOrder() == 0 && fdsLeaked <= 0 && threadsLeaked <= 0;
   return sound ? 0 : 1;
