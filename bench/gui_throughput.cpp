@@ -55,6 +55,7 @@
 #include <vector>
 
 #include "app/hand_over_wake.h"
+#include "bench_support.h"
 #include "async32/c32_thread.h"
 #include "async32/thread.h"
 #include "device_simulator.h"
@@ -66,7 +67,11 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::CpuSeconds;
+using bench::Fail;
+using bench::Percentile;
+using bench::PositiveOption;
 using Seconds = std::chrono::duration<double>;
 
 constexpr auto kFirstRecordTimeout = std::chrono::seconds(10);
@@ -79,33 +84,6 @@ constexpr auto kDrainTime = std::chrono::milliseconds(500);
 constexpr char kLineRateChoice[] = "cbr256000";
 constexpr unsigned kLineRate = 256000;
 constexpr size_t kRecordSize = devsim::DeviceSimulator::kRecordSize;
-
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "bench_gui_throughput: %s\n", what.c_str());
-  std::exit(1);
-}
-
-double CpuSeconds(clockid_t clock) {
-  timespec t{};
-  clock_gettime(clock, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-long RssKib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  Fail("no VmRSS in /proc/self/status");
-}
-
-// Nearest-rank percentile of sorted values.
-double Percentile(const std::vector<double>& sorted, double p) {
-  if (sorted.empty()) return 0;
-  const auto rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
-  return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
-}
 
 // Follows a growing log file: each Poll reads what was appended since the
 // last one and counts the complete lines.
@@ -193,21 +171,9 @@ void RunFor(Clock::duration duration) {
   loop.exec();
 }
 
-// Serves the event loop until `done` holds, looking every `period`; false
-// when `timeout` passed first.
 bool RunUntil(const std::function<bool()>& done, Clock::duration timeout,
               std::chrono::milliseconds period = kCheckPeriod) {
-  const auto deadline = Clock::now() + timeout;
-  bool timedOut = false;
-  QEventLoop loop;
-  QTimer check;
-  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-    timedOut = Clock::now() > deadline;
-    if (timedOut || done()) loop.quit();
-  });
-  check.start(period);
-  if (!done()) loop.exec();
-  return !timedOut;
+  return bench::RunUntil(done, timeout, period);
 }
 
 // A window as the program shows it, logging to `logPath`. Errors that would
@@ -370,7 +336,7 @@ double MeasureUnpaced(const Options& options) {
         if (rateStart && !rateEnd && now.at - rateStart->at >= options.measured) rateEnd = now;
         while (rss.size() < kRssSteps &&
                now.records >= options.records * (rss.size() + 1) / kRssSteps) {
-          rss.push_back(RssKib());
+          rss.push_back(bench::StatusField("VmRSS"));
           statusLines.push_back(window.StatusLines());
         }
         if (!full && rss.size() == kRssSteps) full = now;
@@ -672,13 +638,6 @@ double Report(const std::string& name, const LatencyProbe::Result& latency) {
   const double p99 = Percentile(latency.us, 0.99);
   Print((name + "_p99_us").c_str(), p99);
   return p99;
-}
-
-double PositiveOption(const QCommandLineParser& parser, const QString& name) {
-  bool ok = false;
-  const double value = parser.value(name).toDouble(&ok);
-  if (!ok || value <= 0) Fail("--" + name.toStdString() + " needs a positive number");
-  return value;
 }
 
 std::string LoadAverage() {

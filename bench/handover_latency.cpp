@@ -37,12 +37,16 @@
 #include <vector>
 
 #include "app/hand_over_wake.h"
+#include "bench_support.h"
 #include "async32/comm32.h"
 #include "async32/thread.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::CpuSeconds;
+using bench::Fail;
+using bench::Percentile;
 
 // Trials run first and thrown away, so first-use costs (page faults, lazy
 // binding, the first hand-over) do not count.
@@ -50,10 +54,6 @@ constexpr int kWarmUpTrials = 100;
 // A byte that has not arrived by then counts as lost.
 constexpr auto kArrivalTimeout = std::chrono::seconds(1);
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "bench_handover_latency: %s\n", what.c_str());
-  std::exit(1);
-}
 
 // A pseudo-terminal pair; readers open the slave by its path.
 class Pty {
@@ -229,11 +229,6 @@ Latencies MeasureQSerialPort(int trials) {
 }
 #endif
 
-double ProcessCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 long ContextSwitches() {
   rusage u{};
@@ -252,23 +247,16 @@ IdleCost MeasureIdleCost(int seconds) {
   Pty pty;
   async32::TComm32 comm;
   OpenComponent(comm, pty);
-  const double cpuBefore = ProcessCpuSeconds();
+  const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const long switchesBefore = ContextSwitches();
   const auto wallBefore = Clock::now();
   QTimer::singleShot(std::chrono::seconds(seconds), [] { QCoreApplication::quit(); });
   QCoreApplication::exec();
-  const double cpu = ProcessCpuSeconds() - cpuBefore;
+  const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
   const long switches = ContextSwitches() - switchesBefore;
   const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
   comm.Close();
   return {100.0 * cpu / wall, switches};
-}
-
-// Nearest-rank percentile of sorted values.
-double Percentile(const std::vector<double>& sorted, double p) {
-  if (sorted.empty()) return 0;
-  const auto rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
-  return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
 }
 
 // Prints <name>_p50_us, _p99_us, _max_us and _lost; returns the p99.
@@ -283,13 +271,6 @@ double Report(const char* name, Latencies latencies) {
   return p99;
 }
 
-int PositiveOption(const QCommandLineParser& parser, const QString& name) {
-  bool ok = false;
-  const int value = parser.value(name).toInt(&ok);
-  if (!ok || value <= 0) Fail("--" + name.toStdString() + " needs a positive number");
-  return value;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -300,8 +281,8 @@ int main(int argc, char* argv[]) {
   parser.addOption({"trials", "Timed bytes per reader (default 5000).", "n", "5000"});
   parser.addOption({"idle-seconds", "Length of the idle CPU measurement (default 10).", "s", "10"});
   parser.process(app);
-  const int trials = PositiveOption(parser, "trials");
-  const int idleSeconds = PositiveOption(parser, "idle-seconds");
+  const int trials = static_cast<int>(bench::PositiveOption(parser, "trials"));
+  const int idleSeconds = static_cast<int>(bench::PositiveOption(parser, "idle-seconds"));
 
   // The same wake hook the program installs.
   HandOverWake handOverWake;

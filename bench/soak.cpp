@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/hand_over_wake.h"
 #include "async32/c32_thread.h"
 #include "async32/thread.h"
@@ -46,7 +47,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::CpuSeconds;
+using bench::Fail;
+using bench::StatusField;
 using Seconds = std::chrono::duration<double>;
 
 constexpr size_t kRecordSize = devsim::DeviceSimulator::kRecordSize;
@@ -56,28 +60,6 @@ constexpr auto kCheckPeriod = std::chrono::milliseconds(500);
 constexpr auto kFirstRecordTimeout = std::chrono::seconds(10);
 // At the end, how long the device may take to finish its last batch.
 constexpr auto kQuietTimeout = std::chrono::seconds(10);
-
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "bench_soak: %s\n", what.c_str());
-  std::exit(2);
-}
-
-double CpuSeconds(clockid_t clock) {
-  timespec t{};
-  clock_gettime(clock, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-// A field of /proc/self/status in its own unit (kB for memory).
-long StatusField(const char* name) {
-  std::ifstream status("/proc/self/status");
-  const std::string prefix = std::string(name) + ":";
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-  }
-  Fail(std::string("no ") + name + " in /proc/self/status");
-}
 
 long OpenDescriptors() {
   DIR* dir = opendir("/proc/self/fd");
@@ -188,27 +170,8 @@ void ShowError(const std::string& message) {
   if (shownErrors++ < 20) std::fprintf(stderr, "bench_soak: error shown: %s\n", message.c_str());
 }
 
-// Serves the event loop, calling `check` every kCheckPeriod, until it
-// returns true or `timeout` has passed; false on time-out.
 bool RunUntil(const std::function<bool()>& check, Clock::duration timeout) {
-  const auto deadline = Clock::now() + timeout;
-  bool timedOut = false;
-  QEventLoop loop;
-  QTimer timer;
-  QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-    timedOut = Clock::now() > deadline;
-    if (timedOut || check()) loop.quit();
-  });
-  timer.start(kCheckPeriod);
-  if (!check()) loop.exec();
-  return !timedOut;
-}
-
-int PositiveOption(const QCommandLineParser& parser, const QString& name) {
-  bool ok = false;
-  const int value = parser.value(name).toInt(&ok);
-  if (!ok || value <= 0) Fail("--" + name.toStdString() + " needs a positive number");
-  return value;
+  return bench::RunUntil(check, timeout, kCheckPeriod);
 }
 
 template <typename T>
@@ -230,9 +193,9 @@ int main(int argc, char* argv[]) {
   parser.addOption({"records-per-poll", "Records in each answer (default 200).", "n", "200"});
   parser.addOption({"progress", "Seconds between progress lines (default 60).", "s", "60"});
   parser.process(app);
-  const auto runTime = std::chrono::seconds(PositiveOption(parser, "seconds"));
-  const int recordsPerPoll = PositiveOption(parser, "records-per-poll");
-  const auto progressPeriod = std::chrono::seconds(PositiveOption(parser, "progress"));
+  const auto runTime = std::chrono::seconds(static_cast<long>(bench::PositiveOption(parser, "seconds")));
+  const int recordsPerPoll = static_cast<int>(bench::PositiveOption(parser, "records-per-poll"));
+  const auto progressPeriod = std::chrono::seconds(static_cast<long>(bench::PositiveOption(parser, "progress")));
 
   // The same hooks the program installs.
   HandOverWake handOverWake;

@@ -1,0 +1,80 @@
+#pragma once
+// What the benchmark programs share: failing setup, process figures,
+// percentiles, options and serving the event loop until a condition holds.
+
+#include <errno.h>
+#include <time.h>
+
+#include <QCommandLineParser>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+// The benchmark cannot run: says why and ends with exit code 2.
+[[noreturn]] inline void Fail(const std::string& what) {
+  std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, what.c_str());
+  std::exit(2);
+}
+
+inline double CpuSeconds(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A field of /proc/self/status in its own unit (kB for memory).
+inline long StatusField(const char* name) {
+  std::ifstream status("/proc/self/status");
+  const std::string prefix = std::string(name) + ":";
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+  }
+  Fail(std::string("no ") + name + " in /proc/self/status");
+}
+
+// Nearest-rank percentile of sorted values.
+inline double Percentile(const std::vector<double>& sorted, double p) {
+  if (sorted.empty()) return 0;
+  const auto rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
+  return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
+}
+
+inline double PositiveOption(const QCommandLineParser& parser, const QString& name) {
+  bool ok = false;
+  const double value = parser.value(name).toDouble(&ok);
+  if (!ok || value <= 0) Fail("--" + name.toStdString() + " needs a positive number");
+  return value;
+}
+
+// Serves the event loop until `done` holds, looking every `period`; false
+// when `timeout` passed first.
+inline bool RunUntil(const std::function<bool()>& done, Clock::duration timeout,
+                     std::chrono::milliseconds period) {
+  const auto deadline = Clock::now() + timeout;
+  bool timedOut = false;
+  QEventLoop loop;
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    timedOut = Clock::now() > deadline;
+    if (timedOut || done()) loop.quit();
+  });
+  check.start(period);
+  if (!done()) loop.exec();
+  return !timedOut;
+}
+
+}  // namespace bench
