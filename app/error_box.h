@@ -3,8 +3,11 @@
 
 #include <QString>
 
-#include <atomic>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The program file's name without directory and without anything from its
 // first ".", every letter after the first in lower case.
@@ -14,19 +17,30 @@ QString ApplicationTitle(const QString& programPath);
 // sorts after ".".
 QString ErrorBoxText(const std::string& message);
 
+// Shows errors one box at a time. An error that comes while a box is up
+// waits for it to be closed; several that pile up meanwhile share one box,
+// each with how often it came.
 class ErrorBox {
  public:
-  explicit ErrorBox(QString title) : title_(std::move(title)) {}
+  // `present` shows one box and returns when the operator has closed it;
+  // the default is the modal error box.
+  explicit ErrorBox(QString title, std::function<void(const QString& text)> present = {});
 
-  // Shows the box now and returns when the operator has closed it.
+  // On the user-interface thread, for an error a handler of the window's own
+  // raised: the box comes up now, unless one is up already.
   void Show(const std::string& message);
 
   // From any thread, for an error a handler raised during a hand-over: the
   // box comes up from the event loop, after the hand-over has returned.
-  // While one such box is up, further ones are not stacked on top.
   void Post(const std::string& message);
 
  private:
+  bool Add(const std::string& message);  // true when no box is due yet
+  void ShowPending();
+
   QString title_;
-  std::atomic<bool> postedBoxUp_{false};
+  std::function<void(const QString&)> present_;
+  std::mutex mutex_;
+  std::vector<std::pair<std::string, int>> pending_;  // message, how often
+  bool due_ = false;  // a box is up or queued to come up
 };

@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 
 #include "app/app_icon.h"
 #include "app/error_box.h"
 #include "app/hand_over_wake.h"
+#include "app/quit_on_signals.h"
 #include "async32/c32_thread.h"
 #include "udemo/form1.h"
 
@@ -22,10 +24,13 @@ int main(int argc, char** argv) {
   parser.addVersionOption();
   const QCommandLineOption device("device", "Put NAME into the device name field at start.", "NAME");
   parser.addOption(device);
+  const QCommandLineOption open("open", "Open the device at start, as OPEN does: logging starts unattended.");
+  parser.addOption(open);
   parser.process(app);
 
   // The monitor thread's hand-overs are served from the event loop.
   HandOverWake handOverWake;
+  QuitOnSignals quitOnSignals;
   ErrorBox errorBox(ApplicationTitle(QCoreApplication::applicationFilePath()));
   async32::SetEventErrorHook([&errorBox](const std::string& message) { errorBox.Post(message); });
 
@@ -33,6 +38,7 @@ int main(int argc, char** argv) {
   {
     TForm1 form([&errorBox](const std::string& message) { errorBox.Show(message); });
     if (parser.isSet(device)) form.findChild<QLineEdit*>("Edit1")->setText(parser.value(device));
+    if (parser.isSet(open)) form.findChild<QPushButton*>("OpenButton")->click();
     form.setWindowIcon(AppIcon());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
       form.move(screen->availableGeometry().center() - form.rect().center());

@@ -54,12 +54,15 @@ DateTimeParts ReadLocalClock() {
           time.hour(), time.minute(), time.second(), time.msec()};
 }
 
-std::string DateText() {
+std::string DateText(const DateTimeParts& moment) {
   const TFormatSettings& settings = CurrentFormatSettings();
-  return FormatDateTime(settings.ShortDatePattern, ReadLocalClock(), settings);
+  return FormatDateTime(settings.ShortDatePattern, moment, settings);
 }
 
-std::string TimeText() {
+std::string TimeText(const DateTimeParts& moment) {
   const TFormatSettings& settings = CurrentFormatSettings();
-  return FormatDateTime(settings.LongTimePattern, ReadLocalClock(), settings);
+  return FormatDateTime(settings.LongTimePattern, moment, settings);
 }
+
+std::string DateText() { return DateText(ReadLocalClock()); }
+std::string TimeText() { return TimeText(ReadLocalClock()); }

@@ -8,12 +8,15 @@
 #include "datetime/format_item_source.h"
 #include "datetime/format_settings.h"
 
-// The current local date in the region's short date pattern. Reads the clock
-// anew on each call; callers that want both texts take the date first.
-std::string DateText();
+// The date of `moment` in the region's short date pattern. A caller that
+// wants both texts of one moment reads the clock once and passes it to both:
+// two readings around midnight would give a stamp a whole day early.
+std::string DateText(const DateTimeParts& moment);
+std::string DateText();  // of the clock now
 
-// The current local time of day (hours, minutes, seconds) in the long time pattern.
-std::string TimeText();
+// The time of day (hours, minutes, seconds) of `moment` in the long time pattern.
+std::string TimeText(const DateTimeParts& moment);
+std::string TimeText();  // of the clock now
 
 // Reads the regional settings again; the next DateText or TimeText uses them.
 // The window calls this when the system announces a change of its regional

@@ -199,9 +199,7 @@ void TForm1::Comm32Open(TCustomComm32*, int32_t ProviderSubType, int32_t Error) 
   TmrX->start();
   Status("  Device ready: " + name + " (code: 0)");
   Status(std::string(ProviderSubTypeText(ProviderSubType)));
-  const std::string date = DateText();
-  const std::string time = TimeText();
-  const std::string message = ClockMessage(date, time);
+  const std::string message = ClockMessage(ReadLocalClock());
   Comm32->Write(message.data(), static_cast<int32_t>(message.size()));
   UpdateControls();
 }
@@ -222,11 +220,24 @@ void TForm1::Comm32Ring(TCustomComm32*) { Status("RING SIGNAL: " + OnOff(Comm32-
 void TForm1::Comm32RLSD(TCustomComm32*) { Status("RLSD SIGNAL: " + OnOff(Comm32->GetModemState(4))); }
 void TForm1::Comm32RxFlag(TCustomComm32*) { Status("RXFLAG SIGNAL"); }
 
+// A "*" lets the device forget the records of the interval, so they are put
+// on the disk first. When that fails the tick polls instead: the device sends
+// them again, and the failure is reported as a failed append is.
 void TForm1::TmrXTimer() {
   ui->Label6->setVisible(ui->Label6->isHidden());
   TmrX->stop();
+  std::exception_ptr syncFailure;
+  bool acknowledged = false;
   if (FAckPending) {
     FAckPending = false;
+    try {
+      SyncLogFile(SaveDialog1.FileName);
+      acknowledged = true;
+    } catch (const EInOutError&) {
+      syncFailure = std::current_exception();
+    }
+  }
+  if (acknowledged) {
     Comm32->Write("*", 1);
   } else {
     FRecordIndex = 1;
@@ -234,6 +245,7 @@ void TForm1::TmrXTimer() {
   }
   FLogFailed = false;
   TmrX->start();
+  if (syncFailure) std::rethrow_exception(syncFailure);
 }
 
 // More bytes than the buffer holds are read in parts, so none is lost and
@@ -270,9 +282,8 @@ void TForm1::StoreReceived(const uint8_t* bytes, int32_t count) {
 // The line goes to the file before the pane is drawn, so that drawing never
 // delays the log; the operator sees the same either way.
 void TForm1::CompleteRecord() {
-  const std::string date = DateText();
-  const std::string time = TimeText();
-  const std::string line = RecordLine(FRecord, date, time);
+  const DateTimeParts now = ReadLocalClock();
+  const std::string line = RecordLine(FRecord, DateText(now), TimeText(now));
   std::exception_ptr logFailure;
   try {
     AppendLogLine(SaveDialog1.FileName, line);

@@ -42,6 +42,20 @@ bool WriteAll(int fd, std::string_view bytes, off_t at) {
   return true;
 }
 
+// Reads `count` bytes at `at` whole: a short read that is not at the end of
+// the file would otherwise pass for the file's end.
+void ReadWhole(int fd, char* buffer, size_t count, off_t at) {
+  while (count > 0) {
+    const ssize_t n = pread(fd, buffer, count, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EInOutError(errno);
+    if (n == 0) throw EInOutError(EIO);  // the file shrank under us
+    buffer += n;
+    count -= static_cast<size_t>(n);
+    at += n;
+  }
+}
+
 }  // namespace
 
 std::string InOutErrorText(int code) {
@@ -81,16 +95,21 @@ void AppendLogLine(const std::string& fileName, std::string_view line) {
 
   const off_t size = lseek(file.fd(), 0, SEEK_END);
   if (size < 0) throw EInOutError(errno);
+  // The tail searched for an end-of-file mark, and the two bytes before it
+  // that tell whether a cut at its first byte leaves a whole line behind.
   const off_t tailStart = size > kTailLength ? size - kTailLength : 0;
-  char tail[kTailLength];
-  ssize_t got;
-  do {
-    got = pread(file.fd(), tail, static_cast<size_t>(size - tailStart), tailStart);
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) throw EInOutError(errno);
-  const off_t at = tailStart + static_cast<off_t>(AppendPosition({tail, static_cast<size_t>(got)}));
+  const off_t readStart = tailStart > 2 ? tailStart - 2 : 0;
+  char tail[kTailLength + 2];
+  ReadWhole(file.fd(), tail, static_cast<size_t>(size - readStart), readStart);
+  const std::string_view searched(tail + (tailStart - readStart), static_cast<size_t>(size - tailStart));
+  const off_t at = tailStart + static_cast<off_t>(AppendPosition(searched));
 
-  std::string bytes(line);
+  // What stays before `at` is never cut: a line broken by a crash may hold an
+  // acknowledged record. The new line starts on a line of its own instead.
+  std::string bytes;
+  const std::string_view before(tail, static_cast<size_t>(at - readStart));
+  if (at > 0 && !before.ends_with("\r\n")) bytes = "\r\n";
+  bytes += line;
   bytes += "\r\n";
   if (at < size && ftruncate(file.fd(), at) != 0) throw EInOutError(errno);
   if (!WriteAll(file.fd(), bytes, at)) {
@@ -99,5 +118,12 @@ void AppendLogLine(const std::string& fileName, std::string_view line) {
     [[maybe_unused]] const int ignored = ftruncate(file.fd(), at);
     throw EInOutError(error);
   }
+  if (file.Close() != 0) throw EInOutError(errno);
+}
+
+void SyncLogFile(const std::string& fileName) {
+  File file(open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.fd() < 0) throw EInOutError(errno);
+  if (fdatasync(file.fd()) != 0) throw EInOutError(errno);
   if (file.Close() != 0) throw EInOutError(errno);
 }

@@ -21,10 +21,16 @@ std::string InOutErrorText(int code);
 
 // Appends `line` and CR LF to the existing file `fileName`; never creates
 // it. An end-of-file mark (byte 26) after the file's last line is replaced.
+// When the file then ends in a broken line (a crash cut it short), the new
+// line starts with CR LF, so it never continues one; nothing logged is cut.
 // Other writers that lock the file the same way are kept out meanwhile;
 // readers are not. Throws EInOutError; a failed append leaves the file as it
 // was, without a part of the line.
 void AppendLogLine(const std::string& fileName, std::string_view line);
+
+// Puts every line appended to `fileName` so far on the disk itself, so that
+// a power cut cannot take them. Throws EInOutError.
+void SyncLogFile(const std::string& fileName);
 
 // Where an append to a file whose last bytes are `tail` must start, counted
 // from the start of `tail`: at the first byte 26 after the tail's last

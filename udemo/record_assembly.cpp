@@ -12,13 +12,13 @@ std::string RecordLine(const TRecord& record, std::string_view date, std::string
   return line;
 }
 
-std::string ClockMessage(std::string_view date, std::string_view time) {
-  auto at = [](std::string_view text, size_t position) {
-    return position <= text.size() ? text[position - 1] : '0';
-  };
+std::string ClockMessage(const DateTimeParts& moment) {
   std::string message = "(";
-  for (size_t p : {6, 7, 9, 10, 3, 4}) message += at(date, p);
-  for (size_t p : {1, 2, 4, 5, 7, 8}) message += at(time, p);
+  for (int field : {moment.month, moment.day, moment.year % 100, moment.hour, moment.minute,
+                    moment.second}) {
+    message += static_cast<char>('0' + field / 10 % 10);
+    message += static_cast<char>('0' + field % 10);
+  }
   message += ')';
   return message;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "datetime/date_time_format.h"
+
 constexpr int kRecordLength = 34;
 // Slots 1 to 34 hold the record; slot 0 takes a byte that comes before the
 // first poll of the window's life and is never shown.
@@ -36,10 +38,10 @@ inline bool CountRecordLine(uint8_t& lines) {
   return true;
 }
 
-// The clock-setting message "(" MM DD YY hh mm ss ")", taken by position
-// from the date text (yyyy-MM-dd) and the time text (hh:mm:ss). A position
-// past the end of a shorter text is sent as "0".
-std::string ClockMessage(std::string_view date, std::string_view time);
+// The clock-setting message "(" MM DD YY hh mm ss ")": month, day, year of
+// the century, hours (24-hour clock), minutes and seconds of `moment`, two
+// decimal digits each, whatever the regional formats of the stamps.
+std::string ClockMessage(const DateTimeParts& moment);
 
 // The status line that names the kind of device behind the port; empty for
 // a kind without a name.

@@ -19,35 +19,34 @@ struct DeviceLog {
   std::vector<std::string> acked;
 };
 
-// Checks `log` (the whole of Karo.txt, every line stamped with `stamp`)
-// against the devices that fed it, one after the other. After each device's
-// acknowledged records, up to `inFlight` records it sent may be logged whose
+// Checks `log` (the whole file, every line stamped with `stamp`) against the
+// devices that fed it, one after the other. After each device's acknowledged
+// records, up to `inFlight` records it sent may be logged whose
 // acknowledgement it never saw (the tick had not come, or it went away).
 inline ::testing::AssertionResult LogHoldsExactly(const std::string& log,
                                                   const std::vector<DeviceLog>& devices,
                                                   const std::string& stamp, size_t inFlight = 1) {
+  const std::string end = stamp + "\r\n";
+  const size_t lineSize = kRecordBytes + end.size();
   std::vector<std::string> logged;
-  const size_t lineSize = kRecordBytes + stamp.size() + 2;
   for (size_t pos = 0; pos < log.size(); pos += lineSize) {
-    if (log.size() - pos < lineSize || log.compare(pos + kRecordBytes, stamp.size(), stamp) != 0 ||
-        log.compare(pos + kRecordBytes + stamp.size(), 2, "\r\n") != 0) {
+    if (log.size() - pos < lineSize || log.compare(pos + kRecordBytes, end.size(), end) != 0) {
       return ::testing::AssertionFailure() << "malformed line at byte " << pos;
     }
     logged.push_back(log.substr(pos, kRecordBytes));
   }
   size_t next = 0;
   for (size_t d = 0; d < devices.size(); ++d) {
-    const DeviceLog& device = devices[d];
-    for (size_t i = 0; i < device.acked.size(); ++i, ++next) {
-      if (next >= logged.size() || logged[next] != device.acked[i]) {
-        return ::testing::AssertionFailure() << "acknowledged record " << i << " of device " << d
-                                             << " is not the log's record " << next;
+    for (const std::string& record : devices[d].acked) {
+      if (next >= logged.size() || logged[next++] != record) {
+        return ::testing::AssertionFailure() << "acknowledged record " << next - 1 << " of device "
+                                             << d << " is missing or out of order";
       }
     }
-    const std::set<std::string> sent(device.sent.begin(), device.sent.end());
-    const std::set<std::string> acked(device.acked.begin(), device.acked.end());
-    const std::string* nextFirst =
-        d + 1 < devices.size() && !devices[d + 1].acked.empty() ? &devices[d + 1].acked[0] : nullptr;
+    const std::set<std::string> sent(devices[d].sent.begin(), devices[d].sent.end());
+    const std::set<std::string> acked(devices[d].acked.begin(), devices[d].acked.end());
+    const auto* nextFirst = d + 1 < devices.size() && !devices[d + 1].acked.empty()
+                                ? &devices[d + 1].acked[0] : nullptr;
     for (size_t extra = 0; extra < inFlight && next < logged.size(); ++extra, ++next) {
       const std::string& r = logged[next];
       if (!sent.count(r) || acked.count(r) || (nextFirst && r == *nextFirst)) break;
@@ -58,13 +57,6 @@ inline ::testing::AssertionResult LogHoldsExactly(const std::string& log,
                                          << " was never sent, or is logged twice";
   }
   return ::testing::AssertionSuccess();
-}
-
-inline ::testing::AssertionResult LogHoldsExactly(const std::string& log,
-                                                  const std::vector<std::string>& sent,
-                                                  const std::vector<std::string>& acked,
-                                                  const std::string& stamp, size_t inFlight = 1) {
-  return LogHoldsExactly(log, {DeviceLog{sent, acked}}, stamp, inFlight);
 }
 
 }  // namespace testing_support

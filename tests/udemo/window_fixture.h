@@ -1,6 +1,6 @@
 #pragma once
-// The real window on Qt's offscreen platform, with the test playing the
-// device on a pseudo-terminal and the log file in a temporary directory.
+// The real window on Qt's offscreen platform, the log file in a temporary
+// directory, and a pseudo-terminal for the test to play the device on.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,9 +14,11 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "async32/c32_thread.h"
 #include "datetime/date_time_text.h"
 #include "pty_pair.h"
 #include "udemo/form1.h"
@@ -24,17 +26,22 @@
 
 namespace testing_support {
 
+inline const std::string kStamp = " (2005-11-02 14:05:09)";
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pty.ok());
     // Stamps in the formats the device expects, at a fixed moment.
     formats->Set(FormatItem::kShortDate, "yyyy-MM-dd");
-    formats->Set(FormatItem::kDateSeparator, "-");
     formats->Set(FormatItem::kHourLeadingZero, "1");
     formats->Set(FormatItem::kClock, "1");
     InstallFormatItemSource(formats);
     InstallLocalClock([] { return DateTimeParts{2005, 11, 2, 3, 14, 5, 9, 0}; });
+    async32::SetEventErrorHook([this](const std::string& m) {
+      std::lock_guard lock(errorMutex);
+      handlerErrors.push_back(m);
+    });
     form = std::make_unique<TForm1>([this](const std::string& m) { shownErrors.push_back(m); });
     logPath = dir.filePath("Karo.txt").toStdString();
     form->LogFileHolder().FileName = logPath;
@@ -42,11 +49,12 @@ class WindowTest : public ::testing::Test {
   }
   void TearDown() override {
     form.reset();
+    async32::SetEventErrorHook(nullptr);
     InstallLocalClock({});
     InstallFormatItemSource(nullptr);
   }
 
-  template <typename T>
+  template <typename T = QWidget>
   T* W(const char* name) {
     T* widget = form->findChild<T*>(name);
     EXPECT_NE(widget, nullptr) << name;
@@ -54,14 +62,21 @@ class WindowTest : public ::testing::Test {
   }
   TMemo* Memo1() { return W<TMemo>("Memo1"); }
   TMemo* Memo2() { return W<TMemo>("Memo2"); }
-  std::vector<std::string> Lines(TMemo* memo) {
+  static std::vector<std::string> Lines(TMemo* memo) {
     std::vector<std::string> lines;
     for (int i = 0; i < memo->LineCount(); ++i) lines.push_back(memo->Line(i).toStdString());
     return lines;
   }
+  long StatusCount(const std::string& line) {
+    const auto lines = Lines(Memo1());
+    return std::count(lines.begin(), lines.end(), line);
+  }
   void Click(const char* button) { QTest::mouseClick(W<QAbstractButton>(button), Qt::LeftButton); }
-
-  // Types the device name and presses OPEN.
+  // The operator picks an entry of a list with the keyboard.
+  void Pick(const char* list, Qt::Key key) {
+    W(list)->setFocus();
+    QTest::keyClick(W(list), key);
+  }
   void OpenDevice(const std::string& name) {
     W<QLineEdit>("Edit1")->setText(QString::fromStdString(name));
     Click("OpenButton");
@@ -73,12 +88,10 @@ class WindowTest : public ::testing::Test {
     std::ifstream in(logPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-
   long LogLines() {
     const std::string log = LogContents();
     return std::count(log.begin(), log.end(), '\n');
   }
-
   // Reads what the window sends until `count` bytes came.
   std::string FromWindow(size_t count) {
     std::string got;
@@ -89,6 +102,17 @@ class WindowTest : public ::testing::Test {
     });
     return got;
   }
+  // Errors that escaped a handler during a hand-over.
+  std::vector<std::string> HandlerErrors() {
+    std::lock_guard lock(errorMutex);
+    return handlerErrors;
+  }
+  bool UntilHandlerError(const std::string& message) {
+    return Until([&] {
+      const auto e = HandlerErrors();
+      return std::find(e.begin(), e.end(), message) != e.end();
+    });
+  }
 
   std::shared_ptr<FixedItemSource> formats = std::make_shared<FixedItemSource>();
   QTemporaryDir dir;
@@ -96,6 +120,8 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<TForm1> form;
   std::string logPath;
   std::vector<std::string> shownErrors;
+  std::mutex errorMutex;
+  std::vector<std::string> handlerErrors;
 };
 
 }  // namespace testing_support

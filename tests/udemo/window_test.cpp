@@ -1,10 +1,8 @@
-// The window's start-up state, layout, status log and manual controls.
+// The window's start-up state, status log and manual controls.
 
 #include <sys/ioctl.h>
 
 #include <QApplication>
-#include <QFrame>
-#include <QTextBlock>
 
 #include "app/error_box.h"
 #include "async32/platform/comm_api.h"
@@ -18,84 +16,39 @@ using testing_support::WindowTest;
 
 class Window : public WindowTest {
  protected:
-  std::vector<std::string> LineControlStates() {
-    std::vector<std::string> states;
+  // CLOSE and the line controls are usable exactly while the port is open.
+  bool LineControlsEnabled(bool enabled) {
     for (const char* name :
          {"CloseButton", "DTRCheckBox", "RtsCheckBox", "BreakCheckBox", "XOnButton", "XOffButton"}) {
-      states.push_back(std::string(name) + (W<QWidget>(name)->isEnabled() ? " on" : " off"));
-    }
-    return states;
-  }
-  QWidget* NextTabStop(const char* name) {
-    QWidget* w = W<QWidget>(name)->nextInFocusChain();
-    while (!(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
-    return w;
-  }
-  bool LineControlsEnabled(bool enabled) {
-    for (const auto& s : LineControlStates()) {
-      if ((s.substr(s.size() - 3) == " on") != enabled) return false;
+      if (W(name)->isEnabled() != enabled) return false;
     }
     return true;
   }
 };
 
 TEST_F(Window, StartUpState) {
-  EXPECT_FALSE(form->Port().IsOpen());
   EXPECT_TRUE(LineControlsEnabled(false));
-  for (const char* name : {"OpenButton", "Button1", "Edit1", "BaudRateCombo", "DatabitsCombo",
-                           "ParityCombo", "StopBitsCombo", "LfCheckBox"}) {
-    EXPECT_TRUE(W<QWidget>(name)->isEnabled()) << name;
-  }
-  EXPECT_FALSE(W<QWidget>("Button4")->isEnabled());
-  EXPECT_TRUE(W<QWidget>("TransmitButton")->isHidden());
-  EXPECT_TRUE(W<QWidget>("Label6")->isHidden());
-  EXPECT_TRUE(W<QCheckBox>("LfCheckBox")->isChecked());
-  EXPECT_FALSE(W<QCheckBox>("DTRCheckBox")->isChecked());
-  EXPECT_FALSE(W<QCheckBox>("RtsCheckBox")->isChecked());
-  EXPECT_FALSE(W<QCheckBox>("BreakCheckBox")->isChecked());
-  EXPECT_EQ(W<QComboBox>("BaudRateCombo")->currentText(), "cbr4800");
-  EXPECT_EQ(W<QComboBox>("DatabitsCombo")->currentText(), "da8");
-  EXPECT_EQ(W<QComboBox>("ParityCombo")->currentText(), "paNone");
-  EXPECT_EQ(W<QComboBox>("StopBitsCombo")->currentText(), "sb10");
+  EXPECT_TRUE(W("OpenButton")->isEnabled());
+  EXPECT_TRUE(W("TransmitButton")->isHidden());
+  EXPECT_TRUE(W("Label6")->isHidden());
   EXPECT_EQ(W<QLineEdit>("Edit1")->text(), "COM2");
+  EXPECT_EQ(W<QLineEdit>("Edit1")->maxLength(), 15);
+  for (auto [list, text] : {std::pair{"BaudRateCombo", "cbr4800"}, {"DatabitsCombo", "da8"},
+                            {"ParityCombo", "paNone"}, {"StopBitsCombo", "sb10"}}) {
+    EXPECT_EQ(W<QComboBox>(list)->currentText(), text);
+  }
   EXPECT_EQ(Memo1()->LineCount(), 0);
+  EXPECT_EQ(Memo1()->maximumBlockCount(), TForm1::kStatusLineLimit);
   EXPECT_EQ(Lines(Memo2()), std::vector<std::string>{""});
-  EXPECT_EQ(form->Port().BaudRate(), cbr4800) << "not the stored cbr2400";
+  EXPECT_EQ(form->Port().BaudRate(), cbr4800);
   EXPECT_EQ(form->Port().FlowControl(), fcSoftware);
   EXPECT_EQ(form->Port().ReadBufferSize(), 16384);
   EXPECT_EQ(form->Port().Options(), TComm32Options{osParityCheck});
-  EXPECT_FALSE(form->Timer().isActive());
   EXPECT_EQ(form->Timer().interval(), 200);
-  EXPECT_EQ(form->LogFileHolder().FileName, logPath);  // the fixture's; the window's own is below
   EXPECT_EQ(TForm1().LogFileHolder().FileName, "Karo.txt");
 }
 
-TEST_F(Window, LayoutOfTheStoredForm) {
-  EXPECT_EQ(form->windowTitle(), "KARO LX  [ v-2005.11.02 ]");
-  EXPECT_EQ(form->minimumSize(), QSize(620, 360));
-  EXPECT_EQ(form->maximumSize(), QSize(620, 360));
-  EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
-  EXPECT_EQ(W<QWidget>("Memo2")->geometry(), QRect(20, 68, 581, 173));
-  EXPECT_EQ(W<QWidget>("Edit1")->geometry(), QRect(16, 260, 153, 21));
-  EXPECT_EQ(W<QWidget>("StopBitsCombo")->geometry(), QRect(412, 260, 77, 21));
-  EXPECT_EQ(W<QWidget>("XOnButton")->geometry(), QRect(96, 324, 75, 25));
-  EXPECT_EQ(W<QLineEdit>("Edit1")->maxLength(), 15);
-  EXPECT_TRUE(W<QLineEdit>("Edit2")->isReadOnly());
-  EXPECT_TRUE(Memo1()->isReadOnly());
-  EXPECT_EQ(W<QFrame>("Bevel1")->frameShadow(), QFrame::Sunken);
-  EXPECT_TRUE(W<QLabel>("Label6")->font().bold());
-  EXPECT_EQ(W<QComboBox>("BaudRateCombo")->count(), 15);
-  EXPECT_EQ(W<QComboBox>("BaudRateCombo")->itemText(14), "cbr256000");
-  EXPECT_EQ(W<QComboBox>("StopBitsCombo")->itemText(1), "sb15");
-  EXPECT_EQ(Memo1()->font().fixedPitch() || QFontInfo(Memo1()->font()).fixedPitch(), true);
-  // Tab order runs from the panes through the controls to Button4.
-  EXPECT_EQ(NextTabStop("Memo1"), W<QWidget>("Memo2"));
-  EXPECT_EQ(NextTabStop("StopBitsCombo"), W<QWidget>("Edit2"));
-  EXPECT_EQ(NextTabStop("LfCheckBox"), W<QWidget>("TransmitButton"));
-}
-
-TEST_F(Window, OpenAndCloseFollowThePort) {
+TEST_F(Window, OpenReportsSendsTheClockAndCloseUndoesIt) {
   OpenDevice(pty.path());
   ASSERT_TRUE(form->Port().IsOpen());
   EXPECT_TRUE(LineControlsEnabled(true));
@@ -106,157 +59,131 @@ TEST_F(Window, OpenAndCloseFollowThePort) {
   ASSERT_TRUE(Until([&] { return Memo1()->LineCount() == 3; }));
   EXPECT_EQ(Lines(Memo1()).back(), "TXEMPTY SIGNAL");
 
+  // Check marks outlive close and open.
+  Click("DTRCheckBox");
   Click("CloseButton");
   EXPECT_FALSE(form->Port().IsOpen());
   EXPECT_TRUE(LineControlsEnabled(false));
   EXPECT_FALSE(form->Timer().isActive());
   EXPECT_EQ(Lines(Memo1()).back(), "Closing: " + pty.path());
-}
+  EXPECT_TRUE(W<QCheckBox>("DTRCheckBox")->isChecked());
 
-TEST_F(Window, OpenWhileOpenClosesTheOldPortFirst) {
+  // OPEN on an open port closes it first.
   testing_support::PtyPair second;
   OpenDevice(pty.path());
   OpenDevice(second.path());
-  // Lines of a hand-over served while closing may follow the close line.
   const auto lines = Lines(Memo1());
-  const auto closing = std::find(lines.begin(), lines.end(), "Closing: " + pty.path());
-  const auto ready =
-      std::find(lines.begin(), lines.end(), "  Device ready: " + second.path() + " (code: 0)");
-  ASSERT_NE(closing, lines.end());
-  EXPECT_GT(ready, closing);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Closing: " + pty.path()), 1);
-  EXPECT_EQ(form->Port().DeviceName(), second.path());
+  const auto closing = std::find(lines.rbegin(), lines.rend(), "Closing: " + pty.path());
+  const auto ready = std::find(lines.rbegin(), lines.rend(),
+                               "  Device ready: " + second.path() + " (code: 0)");
+  ASSERT_NE(ready, lines.rend());
+  EXPECT_LT(ready, closing) << "the new port opens after the old one closed";
 }
 
-TEST_F(Window, FailedOpenReportsTheCodeAndStartsNothing) {
-  OpenDevice("/dev/karolx-no");
-  EXPECT_EQ(Lines(Memo1()),
-            std::vector<std::string>{"Error accessing device: /dev/karolx-no (code: 2)"});
-  EXPECT_FALSE(form->Timer().isActive());
-  EXPECT_TRUE(LineControlsEnabled(false));
-  OpenDevice("");
-  EXPECT_EQ(Lines(Memo1()).back(), "Error accessing device:  (code: 2)");
+// The device's clock is set from the clock itself, whatever the regional
+// formats of the stamps: 24- and 12-hour clocks, other orders and separators.
+TEST_F(Window, ClockMessageIsTheSameUnderEveryRegionalFormat) {
+  const struct {
+    const char *shortDate, *clock, *timeSeparator;
+  } regions[] = {{"dd.MM.yyyy", "1", ":"}, {"M/d/yy", "0", ":"}, {"yy/MM/dd", "1", "."}};
+  for (const auto& r : regions) {
+    SCOPED_TRACE(r.shortDate);
+    formats->Set(FormatItem::kShortDate, r.shortDate);
+    formats->Set(FormatItem::kClock, r.clock);
+    formats->Set(FormatItem::kTimeSeparator, r.timeSeparator);
+    ReloadFormatSettings();
+    OpenDevice(pty.path());
+    EXPECT_EQ(FromWindow(14), "(110205140509)");
+    Click("CloseButton");
+    pty.Receive(4096, std::chrono::milliseconds(0));
+  }
 }
 
 TEST_F(Window, ListChangesWriteTheirLineAndSetThePort) {
-  auto* parity = W<QComboBox>("ParityCombo");
-  parity->setCurrentIndex(1);  // from code: no line
+  W<QComboBox>("ParityCombo")->setCurrentIndex(1);  // from code: no line
   EXPECT_EQ(Memo1()->LineCount(), 0);
-  parity->setFocus();
-  QTest::keyClick(parity, Qt::Key_Down);  // the operator picks paEven
-  EXPECT_EQ(Lines(Memo1()), std::vector<std::string>{"Parity: paEven"});
+  Pick("DatabitsCombo", Qt::Key_Up);
+  Pick("ParityCombo", Qt::Key_Down);
+  Pick("StopBitsCombo", Qt::Key_End);
+  EXPECT_EQ(Lines(Memo1()),
+            (std::vector<std::string>{"Databits: da7", "Parity: paEven", "StopBits: sb20"}));
+  EXPECT_EQ(form->Port().Databits(), da7);
   EXPECT_EQ(form->Port().Parity(), paEven);
+  EXPECT_EQ(form->Port().Stopbits(), sb20);
 
-  parity->setCurrentIndex(0);
-  form->Port().SetParity(paNone);
+  Pick("DatabitsCombo", Qt::Key_End);  // a pseudo-terminal carries eight data bits only
   OpenDevice(pty.path());
-  auto* baud = W<QComboBox>("BaudRateCombo");
-  baud->setFocus();
-  QTest::keyClick(baud, Qt::Key_Down);
-  EXPECT_EQ(Lines(Memo1()).back(), "Baudrate: cbr9600");
+  Pick("BaudRateCombo", Qt::Key_Down);
+  EXPECT_EQ(StatusCount("Baudrate: cbr9600"), 1);
   termios2 t{};
   ASSERT_EQ(ioctl(pty.master(), TCGETS2, &t), 0);
   EXPECT_EQ(OutputSpeed(t), 9600u) << "applied to the open port at once";
 }
 
-TEST_F(Window, ErrorWordLinesInTheirFixedOrder) {
+TEST_F(Window, LineEventsAndEveryErrorWordLineInTheirFixedOrder) {
   auto& port = form->Port();
-  port.OnError(&port, CE_RXOVER | CE_BREAK);
+  port.OnBreak(&port);
+  port.OnError(&port, -1);
+  port.OnError(&port, 0);
   EXPECT_EQ(Lines(Memo1()),
             (std::vector<std::string>{
+                "BREAK SIGNAL",
                 "The hardware detected a break condition.",
-                "An input buffer overflow has occurred. There is either no",
-                "room in the input buffer, or a character was received after",
-                "the end-of-file (EOF) character."}));
-  W<QPushButton>("Button1")->click();
-  port.OnError(&port, CE_OOP | CE_MODE | CE_IOE);
-  EXPECT_EQ(Lines(Memo1()),
-            (std::vector<std::string>{
+                "Windows 95 only: A parallel device is not selected.",
+                "The hardware detected a framing error.",
                 "An I/O error occurred during communications with the device.",
                 "The requested mode is not supported, or the hFile parameter",
                 "is invalid. If this value is specified, it is the only valid error.",
-                "Windows 95 only: A parallel device signaled that it is out of paper."}));
-  port.OnError(&port, 0);
-  port.OnError(&port, 0x10000);  // not a communication error flag
-  EXPECT_EQ(Memo1()->LineCount(), 4);
-}
-
-TEST_F(Window, CheckMarksOutliveCloseAndOpen) {
-  OpenDevice(pty.path());
-  Click("DTRCheckBox");
-  Click("BreakCheckBox");
-  Click("BreakCheckBox");
-  Click("CloseButton");
-  EXPECT_TRUE(W<QCheckBox>("DTRCheckBox")->isChecked());
-  EXPECT_FALSE(W<QCheckBox>("DTRCheckBox")->isEnabled());
-  OpenDevice(pty.path());
-  EXPECT_TRUE(W<QCheckBox>("DTRCheckBox")->isChecked());
-  EXPECT_FALSE(W<QCheckBox>("BreakCheckBox")->isChecked());
-}
-
-TEST_F(Window, ClearEmptiesBothPanes) {
-  OpenDevice("/dev/karolx-no");
+                "Windows 95 only: A parallel device signaled that it is out of paper.",
+                "A character-buffer overrun has occurred. The next character is lost.",
+                "Windows 95 only: A time-out occurred on a parallel device.",
+                "An input buffer overflow has occurred. There is either no",
+                "room in the input buffer, or a character was received after",
+                "the end-of-file (EOF) character.",
+                "The hardware detected a parity error.",
+                "The application tried to transmit a character, but the output",
+                "buffer was full."}));
+  // CLEAR empties both panes; the record pane keeps its empty first line.
   Memo2()->Add("record");
   Click("Button1");
   EXPECT_EQ(Memo1()->LineCount(), 0);
   EXPECT_EQ(Lines(Memo2()), std::vector<std::string>{""});
-}
-
-TEST(Memo, LinesWithinAFrameAreLaidOutTogether) {
-  TMemo memo;
-  memo.Add("first");  // a quiet pane shows a line at once
-  EXPECT_EQ(memo.document()->blockCount(), 1);
-  EXPECT_EQ(memo.document()->firstBlock().text(), "first");
-  memo.Add("second");
-  memo.Add("third");
-  EXPECT_EQ(memo.document()->blockCount(), 1) << "gathered for the end of the frame";
-  EXPECT_TRUE(QTest::qWaitFor([&] { return memo.document()->blockCount() == 3; }, 1000));
-  memo.Add("fourth");
-  memo.Clear();  // what was gathered goes with the rest
-  memo.Add("");
-  memo.Add("fifth");
-  EXPECT_EQ(memo.LineCount(), 2);
-  EXPECT_EQ(memo.Line(0), "");
-  EXPECT_EQ(memo.Line(1), "fifth");
-}
-
-TEST_F(Window, StatusPaneKeepsTheNewestLines) {
+  // The status pane keeps only the newest lines.
   Memo1()->SetMaxLines(5);
-  for (int i = 0; i < 12; ++i) form->Port().OnBreak(&form->Port());
+  for (int i = 0; i < 12; ++i) port.OnBreak(&port);
   EXPECT_EQ(Memo1()->LineCount(), 5);
 }
 
 TEST_F(Window, RegionalSettingsAreReadAgainWhenTheSystemSaysTheyChanged) {
-  EXPECT_EQ(DateText(), "2005-11-02");
   formats->Set(FormatItem::kShortDate, "dd.MM.yyyy");
-  formats->Set(FormatItem::kDateSeparator, ".");
   EXPECT_EQ(DateText(), "2005-11-02") << "read once, not on every stamp";
   QEvent change(QEvent::LocaleChange);
   QApplication::sendEvent(form.get(), &change);
   EXPECT_EQ(DateText(), "02.11.2005");
 }
 
-TEST_F(Window, ClosingTheWindowClosesThePortWithoutALine) {
-  OpenDevice(pty.path());
-  ASSERT_TRUE(pty.Send("x"));  // a hand-over may be under way
-  form.reset();
-  TComm32 next;
-  int32_t error = -1;
-  next.OnOpen = [&](TCustomComm32*, int32_t, int32_t e) { error = e; };
-  next.SetDeviceName(pty.path());
-  next.Open();
-  EXPECT_EQ(error, 0) << "the device was released";
-}
-
-TEST(ErrorBox, CaptionAndTextRules) {
+TEST(ErrorBox, CaptionTextAndErrorsThatComeWhileABoxIsUp) {
   EXPECT_EQ(ApplicationTitle("/usr/local/bin/karolx"), "karolx");
   EXPECT_EQ(ApplicationTitle("C:/Programs/KAROLX.EXE"), "Karolx");
   EXPECT_EQ(ApplicationTitle("/opt/Data.Logger.bin"), "Data");
-  EXPECT_EQ(ErrorBoxText("File not found"), "File not found.");
-  EXPECT_EQ(ErrorBoxText("I/O error 28"), "I/O error 28.");
-  EXPECT_EQ(ErrorBoxText("Done."), "Done.");
   EXPECT_EQ(ErrorBoxText("Stop!"), "Stop!") << "'!' sorts before '.'";
   EXPECT_EQ(ErrorBoxText(""), "");
+
+  std::vector<QString> shown;
+  std::unique_ptr<ErrorBox> box;
+  box = std::make_unique<ErrorBox>("karolx", [&](const QString& text) {
+    shown.push_back(text);
+    if (shown.size() > 1) return;
+    // While the first box is up, the disk fills and the file goes.
+    box->Post("I/O error 28");
+    box->Show("I/O error 28");
+    box->Post("File not found");
+  });
+  box->Show("File not found");
+  EXPECT_EQ(shown, (std::vector<QString>{"File not found.", "I/O error 28. (2 times)\nFile not found."}));
+  box->Post("I/O error 5");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shown.size() == 3; }, 1000));
+  EXPECT_EQ(shown.back(), "I/O error 5.");
 }
 
 }  // namespace
