@@ -4,12 +4,7 @@
 #include <QEvent>
 #include <QFontDatabase>
 
-#include <algorithm>
-#include <exception>
-
 #include "datetime/date_time_text.h"
-#include "udemo/comm_error_lines.h"
-#include "udemo/log_file.h"
 #include "udemo/memo.h"
 #include "udemo/pane_text.h"
 #include "ui_udemo.h"
@@ -17,9 +12,6 @@
 using namespace async32;
 
 namespace {
-
-// One more than the receive queue the window asks the component for.
-constexpr int32_t kReceiveBufferSize = 16385;
 
 std::string OnOff(bool on) { return on ? "On" : "Off"; }
 
@@ -32,7 +24,7 @@ TForm1::TForm1(std::function<void(const std::string&)> showError, QWidget* paren
       ShowError(std::move(showError)),
       ui(std::make_unique<Ui::TForm1>()),
       Comm32(std::make_unique<TComm32>()),
-      TmrX(new QTimer(this)) {
+      Protocol(std::make_unique<TPollProtocol>(*Comm32)) {
   ui->setupUi(this);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -64,8 +56,12 @@ TForm1::TForm1(std::function<void(const std::string&)> showError, QWidget* paren
   Comm32->OnRxChar = [this](TCustomComm32* s, int32_t c) { Comm32RxChar(s, c); };
   Comm32->OnTxEmpty = [this](TCustomComm32* s) { Comm32TxEmpty(s); };
 
-  TmrX->setInterval(200);
-  SaveDialog1.FileName = "Karo.txt";
+  Protocol->OnStatus = [this](const std::string& line, bool) { Status(line); };
+  Protocol->OnRecordLine = [this](std::string_view record, std::string_view stamp) {
+    ui->Memo2->Add(PaneText(record) + QString::fromUtf8(stamp.data(), static_cast<qsizetype>(stamp.size())));
+    ui->Memo2->RepaintNow();
+  };
+  Protocol->OnRecordLinesFull = [this] { ui->Memo2->Clear(); };
 
   Bind(ui->OpenButton, &QPushButton::clicked, &TForm1::OpenButtonClick);
   Bind(ui->CloseButton, &QPushButton::clicked, &TForm1::CloseButtonClick);
@@ -81,7 +77,7 @@ TForm1::TForm1(std::function<void(const std::string&)> showError, QWidget* paren
   Bind(ui->BreakCheckBox, &QCheckBox::clicked, &TForm1::BreakCheckBoxClick);
   Bind(ui->XOffButton, &QPushButton::clicked, &TForm1::XOffButtonClick);
   Bind(ui->XOnButton, &QPushButton::clicked, &TForm1::XOnButtonClick);
-  Bind(TmrX, &QTimer::timeout, &TForm1::TmrXTimer);
+  Bind(&Protocol->Timer(), &QTimer::timeout, &TForm1::TmrXTimer);
 
   Guarded([this] { FormCreate(); });
 }
@@ -90,7 +86,7 @@ TForm1::TForm1(std::function<void(const std::string&)> showError, QWidget* paren
 // here on: a hand-over still under way reaches no handler.
 TForm1::~TForm1() {
   Comm32->Destroying();
-  TmrX->stop();
+  Protocol->Timer().stop();
   Comm32->Close();
 }
 
@@ -143,9 +139,7 @@ void TForm1::OpenButtonClick() {
 }
 
 void TForm1::CloseButtonClick() {
-  Status("Closing: " + Comm32->DeviceName());
-  Comm32->Close();
-  TmrX->stop();
+  Protocol->Close();
   UpdateControls();
 }
 
@@ -190,26 +184,14 @@ void TForm1::XOffButtonClick() { Comm32->SetXONState(false); }
 void TForm1::XOnButtonClick() { Comm32->SetXONState(true); }
 
 void TForm1::Comm32Open(TCustomComm32*, int32_t ProviderSubType, int32_t Error) {
-  const std::string name = Comm32->DeviceName();
-  if (Error != 0) {
-    Status("Error accessing device: " + name + " (code: " + std::to_string(Error) + ")");
-    UpdateControls();
-    return;
-  }
-  TmrX->start();
-  Status("  Device ready: " + name + " (code: 0)");
-  Status(std::string(ProviderSubTypeText(ProviderSubType)));
-  const std::string message = ClockMessage(ReadLocalClock());
-  Comm32->Write(message.data(), static_cast<int32_t>(message.size()));
+  Protocol->Opened(ProviderSubType, Error);
   UpdateControls();
 }
 
-void TForm1::Comm32Break(TCustomComm32*) { Status("BREAK SIGNAL"); }
-void TForm1::Comm32TxEmpty(TCustomComm32*) { Status("TXEMPTY SIGNAL"); }
-
-void TForm1::Comm32Error(TCustomComm32*, int32_t Errors) {
-  for (std::string_view line : CommErrorLines(Errors)) Status(std::string(line));
-}
+void TForm1::Comm32Break(TCustomComm32*) { Protocol->Break(); }
+void TForm1::Comm32TxEmpty(TCustomComm32*) { Protocol->TxEmpty(); }
+void TForm1::Comm32Error(TCustomComm32*, int32_t Errors) { Protocol->LineErrors(Errors); }
+void TForm1::Comm32RxChar(TCustomComm32*, int32_t Count) { Protocol->Received(Count); }
 
 void TForm1::Comm32CTS(TCustomComm32*) { Status("CTS SIGNAL: " + OnOff(Comm32->GetModemState(1))); }
 void TForm1::Comm32DSR(TCustomComm32*) {
@@ -220,85 +202,7 @@ void TForm1::Comm32Ring(TCustomComm32*) { Status("RING SIGNAL: " + OnOff(Comm32-
 void TForm1::Comm32RLSD(TCustomComm32*) { Status("RLSD SIGNAL: " + OnOff(Comm32->GetModemState(4))); }
 void TForm1::Comm32RxFlag(TCustomComm32*) { Status("RXFLAG SIGNAL"); }
 
-// A "*" lets the device forget the records of the interval, so they are put
-// on the disk first. When that fails the tick polls instead: the device sends
-// them again, and the failure is reported as a failed append is.
 void TForm1::TmrXTimer() {
   ui->Label6->setVisible(ui->Label6->isHidden());
-  TmrX->stop();
-  std::exception_ptr syncFailure;
-  bool acknowledged = false;
-  if (FAckPending) {
-    FAckPending = false;
-    try {
-      SyncLogFile(SaveDialog1.FileName);
-      acknowledged = true;
-    } catch (const EInOutError&) {
-      syncFailure = std::current_exception();
-    }
-  }
-  if (acknowledged) {
-    Comm32->Write("*", 1);
-  } else {
-    FRecordIndex = 1;
-    Comm32->Write("?", 1);
-  }
-  FLogFailed = false;
-  TmrX->start();
-  if (syncFailure) std::rethrow_exception(syncFailure);
-}
-
-// More bytes than the buffer holds are read in parts, so none is lost and
-// none is written past the buffer.
-void TForm1::Comm32RxChar(TCustomComm32*, int32_t Count) {
-  Status("RXCHAR SIGNAL");
-  std::array<uint8_t, kReceiveBufferSize> buffer;
-  int32_t remaining = Count;
-  do {
-    const int32_t part = std::min(remaining, kReceiveBufferSize);
-    buffer.fill(0);
-    const int32_t read = Comm32->Read(buffer.data(), part);
-    if (read == -1) {
-      Status("Error reading incoming data!");
-      return;
-    }
-    Status("Reading " + std::to_string(read) + " characters");
-    StoreReceived(buffer.data(), read);
-    remaining -= part;
-  } while (remaining > 0);
-}
-
-void TForm1::StoreReceived(const uint8_t* bytes, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) {
-    if (StoreRecordByte(FRecord, FRecordIndex, bytes[i])) CompleteRecord();
-  }
-}
-
-// A log failure leaves the line shown and counted but unacknowledged, and
-// drops the rest of this event's bytes. One "*" acknowledges every record of
-// the interval, so after a failure none is acknowledged: the device sends
-// them again, and a record already logged may then appear twice, but no
-// record the device drops is missing from the file.
-// The line goes to the file before the pane is drawn, so that drawing never
-// delays the log; the operator sees the same either way.
-void TForm1::CompleteRecord() {
-  const DateTimeParts now = ReadLocalClock();
-  const std::string line = RecordLine(FRecord, DateText(now), TimeText(now));
-  std::exception_ptr logFailure;
-  try {
-    AppendLogLine(SaveDialog1.FileName, line);
-  } catch (const EInOutError&) {
-    logFailure = std::current_exception();
-  }
-  const std::string_view record(line.data(), kRecordLength);
-  ui->Memo2->Add(PaneText(record) + QString::fromStdString(line.substr(kRecordLength)));
-  ui->Memo2->RepaintNow();
-  if (CountRecordLine(FRecordLines)) ui->Memo2->Clear();
-  FRecordIndex = 1;
-  if (logFailure) {
-    FAckPending = false;
-    FLogFailed = true;
-    std::rethrow_exception(logFailure);
-  }
-  FAckPending = !FLogFailed;
+  Protocol->Tick();
 }

@@ -7,7 +7,6 @@
 // the timer from the event loop, the component's handlers through its
 // hand-over. So the window's state needs no locks.
 
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -16,17 +15,12 @@
 #include <string>
 
 #include "async32/comm32.h"
-#include "udemo/record_assembly.h"
+#include "udemo/poll_protocol.h"
 
 namespace Ui {
 class TForm1;
 }
 class TMemo;
-
-// Holds the log file name; the dialog itself is never shown.
-struct TSaveDialog {
-  std::string FileName;
-};
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -45,14 +39,12 @@ class TForm1 : public QWidget {
   static constexpr int kStatusLineLimit = 10000;
 
   async32::TComm32& Port() { return *Comm32; }
-  QTimer& Timer() { return *TmrX; }
-  TSaveDialog& LogFileHolder() { return SaveDialog1; }
-
+  QTimer& Timer() { return Protocol->Timer(); }
+  TSaveDialog& LogFileHolder() { return Protocol->SaveDialog1; }
   // The record state, readable for tests.
-  const TRecord& RecordSlots() const { return FRecord; }
-  int32_t RecordIndex() const { return FRecordIndex; }
-  uint8_t RecordLines() const { return FRecordLines; }
-  bool AckPending() const { return FAckPending; }
+  const TRecord& RecordSlots() const { return Protocol->RecordSlots(); }
+  int32_t RecordIndex() const { return Protocol->RecordIndex(); }
+  bool AckPending() const { return Protocol->AckPending(); }
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -89,8 +81,6 @@ class TForm1 : public QWidget {
   void Comm32RxFlag(async32::TCustomComm32* Sender);
 
   void Status(const std::string& line);
-  void StoreReceived(const uint8_t* bytes, int32_t count);
-  void CompleteRecord();
   // Runs a handler of the window's own controls; an error it raises is shown
   // and the event loop goes on.
   void Guarded(const std::function<void()>& handler);
@@ -99,14 +89,6 @@ class TForm1 : public QWidget {
 
   std::unique_ptr<Ui::TForm1> ui;
   std::unique_ptr<async32::TComm32> Comm32;
-  QTimer* TmrX;
-  TSaveDialog SaveDialog1;
-
-  bool FAckPending = false;
-  // A record of this poll interval could not be logged: the next tick must
-  // not acknowledge, or the device would drop that record.
-  bool FLogFailed = false;
-  TRecord FRecord{};
-  int32_t FRecordIndex = 0;
-  uint8_t FRecordLines = 0;
+  // The polling protocol over Comm32, with the tick TmrX; this window shows it.
+  std::unique_ptr<TPollProtocol> Protocol;
 };

@@ -1,0 +1,127 @@
+#include "udemo/poll_protocol.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+
+#include "datetime/date_time_text.h"
+#include "udemo/comm_error_lines.h"
+#include "udemo/log_file.h"
+
+namespace {
+
+// One more than the receive queue the window asks the component for.
+constexpr int32_t kReceiveBufferSize = 16385;
+
+}  // namespace
+
+TPollProtocol::TPollProtocol(async32::TCustomComm32& port) : FPort(port) {
+  FTimer.setInterval(200);
+}
+
+void TPollProtocol::Status(const std::string& line, bool routine) {
+  if (OnStatus) OnStatus(line, routine);
+}
+
+void TPollProtocol::Opened(int32_t ProviderSubType, int32_t Error) {
+  const std::string name = FPort.DeviceName();
+  if (Error != 0) {
+    Status("Error accessing device: " + name + " (code: " + std::to_string(Error) + ")");
+    return;
+  }
+  FTimer.start();
+  Status("  Device ready: " + name + " (code: 0)");
+  Status(std::string(ProviderSubTypeText(ProviderSubType)));
+  const std::string message = ClockMessage(ReadLocalClock());
+  FPort.Write(message.data(), static_cast<int32_t>(message.size()));
+}
+
+void TPollProtocol::Close() {
+  Status("Closing: " + FPort.DeviceName());
+  FPort.Close();
+  FTimer.stop();
+}
+
+void TPollProtocol::Break() { Status("BREAK SIGNAL"); }
+void TPollProtocol::TxEmpty() { Status("TXEMPTY SIGNAL", true); }
+
+void TPollProtocol::LineErrors(int32_t Errors) {
+  for (std::string_view line : CommErrorLines(Errors)) Status(std::string(line));
+}
+
+// A "*" lets the device forget the records of the interval, so they are put
+// on the disk first. When that fails the tick polls instead: the device sends
+// them again, and the failure is reported as a failed append is.
+void TPollProtocol::Tick() {
+  FTimer.stop();
+  std::exception_ptr syncFailure;
+  bool acknowledged = false;
+  if (FAckPending) {
+    FAckPending = false;
+    try {
+      SyncLogFile(SaveDialog1.FileName);
+      acknowledged = true;
+    } catch (const EInOutError&) {
+      syncFailure = std::current_exception();
+    }
+  }
+  if (acknowledged) {
+    FPort.Write("*", 1);
+  } else {
+    FRecordIndex = 1;
+    FPort.Write("?", 1);
+  }
+  FLogFailed = false;
+  FTimer.start();
+  if (syncFailure) std::rethrow_exception(syncFailure);
+}
+
+// More bytes than the buffer holds are read in parts, so none is lost and
+// none is written past the buffer.
+void TPollProtocol::Received(int32_t Count) {
+  Status("RXCHAR SIGNAL", true);
+  std::array<uint8_t, kReceiveBufferSize> buffer;
+  int32_t remaining = Count;
+  do {
+    const int32_t part = std::min(remaining, kReceiveBufferSize);
+    buffer.fill(0);
+    const int32_t read = FPort.Read(buffer.data(), part);
+    if (read == -1) {
+      Status("Error reading incoming data!");
+      return;
+    }
+    Status("Reading " + std::to_string(read) + " characters", true);
+    for (int32_t i = 0; i < read; ++i) {
+      if (StoreRecordByte(FRecord, FRecordIndex, buffer[static_cast<size_t>(i)])) CompleteRecord();
+    }
+    remaining -= part;
+  } while (remaining > 0);
+}
+
+// A log failure leaves the line shown and counted but unacknowledged, and
+// drops the rest of this event's bytes. One "*" acknowledges every record of
+// the interval, so after a failure none is acknowledged: the device sends
+// them again, and a record already logged may then appear twice, but no
+// record the device drops is missing from the file.
+// The line goes to the file before it is shown, so that drawing never delays
+// the log; the operator sees the same either way.
+void TPollProtocol::CompleteRecord() {
+  const DateTimeParts now = ReadLocalClock();
+  const std::string line = RecordLine(FRecord, DateText(now), TimeText(now));
+  std::exception_ptr logFailure;
+  try {
+    AppendLogLine(SaveDialog1.FileName, line);
+  } catch (const EInOutError&) {
+    logFailure = std::current_exception();
+  }
+  const std::string_view whole(line);
+  if (OnRecordLine) OnRecordLine(whole.substr(0, kRecordLength), whole.substr(kRecordLength));
+  if (CountRecordLine(FRecordLines) && OnRecordLinesFull) OnRecordLinesFull();
+  FRecordIndex = 1;
+  if (logFailure) {
+    FAckPending = false;
+    FLogFailed = true;
+    std::rethrow_exception(logFailure);
+  }
+  FAckPending = !FLogFailed;
+}
