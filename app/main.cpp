@@ -16,7 +16,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("karolx");
-  QApplication::setApplicationVersion("2005.11.02");
+  QApplication::setApplicationVersion(KAROLX_VERSION);
 
   QCommandLineParser parser;
   parser.setApplicationDescription("Serial terminal and data logger for one measuring device.");
@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
   parser.addOption(device);
   const QCommandLineOption open("open", "Open the device at start, as OPEN does: logging starts unattended.");
   parser.addOption(open);
+  const QCommandLineOption reconnect("reconnect", "Wait for a device that went away or is not there, and go on logging when it is back.");
+  parser.addOption(reconnect);
+  const QCommandLineOption staleAfter("stale-after", "Say so when no record came for SECS seconds.", "SECS");
+  parser.addOption(staleAfter);
   parser.process(app);
 
   // The monitor thread's hand-overs are served from the event loop.
@@ -37,6 +41,8 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     TForm1 form([&errorBox](const std::string& message) { errorBox.Show(message); });
+    form.Poll().SetReconnect(parser.isSet(reconnect));
+    form.Poll().SetStaleAfter(parser.value(staleAfter).toInt());
     if (parser.isSet(device)) form.findChild<QLineEdit*>("Edit1")->setText(parser.value(device));
     if (parser.isSet(open)) form.findChild<QPushButton*>("OpenButton")->click();
     form.setWindowIcon(AppIcon());

@@ -46,17 +46,14 @@ TForm1::TForm1(std::function<void(const std::string&)> showError, QWidget* paren
   // The component's stored settings; FormCreate replaces the bit rate.
   Comm32->SetDeviceName("COM2");
   Comm32->SetBaudRate(cbr2400);
-  Comm32->SetMonitorEvents(kAllEvents);
-  Comm32->SetReadBufferSize(16384);
-  Comm32->SetFlowControl(fcSoftware);
-  Comm32->SetOptions({osParityCheck});
+  ApplyProtocolSettings(*Comm32);
   Comm32->OnOpen = [this](TCustomComm32* s, int32_t p, int32_t e) { Comm32Open(s, p, e); };
   Comm32->OnBreak = [this](TCustomComm32* s) { Comm32Break(s); };
   Comm32->OnError = [this](TCustomComm32* s, int32_t e) { Comm32Error(s, e); };
   Comm32->OnRxChar = [this](TCustomComm32* s, int32_t c) { Comm32RxChar(s, c); };
   Comm32->OnTxEmpty = [this](TCustomComm32* s) { Comm32TxEmpty(s); };
 
-  Protocol->OnStatus = [this](const std::string& line, bool) { Status(line); };
+  Protocol->OnStatus = [this](const std::string& line, TStatusKind) { Status(line); };
   Protocol->OnRecordLine = [this](std::string_view record, std::string_view stamp) {
     ui->Memo2->Add(PaneText(record) + QString::fromUtf8(stamp.data(), static_cast<qsizetype>(stamp.size())));
     ui->Memo2->RepaintNow();
@@ -124,7 +121,8 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::UpdateControls() {
-  const bool open = Comm32->IsOpen();
+  // While a lost device is waited for, CLOSE stops the waiting.
+  const bool open = Comm32->IsOpen() || Protocol->Waiting();
   for (QWidget* control : std::initializer_list<QWidget*>{ui->CloseButton, ui->DTRCheckBox,
                                                          ui->RtsCheckBox, ui->BreakCheckBox,
                                                          ui->XOnButton, ui->XOffButton}) {

@@ -41,6 +41,7 @@ class TForm1 : public QWidget {
   async32::TComm32& Port() { return *Comm32; }
   QTimer& Timer() { return Protocol->Timer(); }
   TSaveDialog& LogFileHolder() { return Protocol->SaveDialog1; }
+  TPollProtocol& Poll() { return *Protocol; }
   // The record state, readable for tests.
   const TRecord& RecordSlots() const { return Protocol->RecordSlots(); }
   int32_t RecordIndex() const { return Protocol->RecordIndex(); }

@@ -1,35 +1,86 @@
 #include "udemo/poll_protocol.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <utility>
 #include <array>
 #include <exception>
 
 #include "datetime/date_time_text.h"
 #include "udemo/comm_error_lines.h"
 #include "udemo/log_file.h"
+#include "async32/platform/comm_api.h"
 
 namespace {
 
 // One more than the receive queue the window asks the component for.
 constexpr int32_t kReceiveBufferSize = 16385;
+// How often a device that went away is tried again.
+constexpr int kRetryMs = 1000;
 
 }  // namespace
 
 TPollProtocol::TPollProtocol(async32::TCustomComm32& port) : FPort(port) {
   FTimer.setInterval(200);
+  FRetry.setSingleShot(true);
+  QObject::connect(&FRetry, &QTimer::timeout, [this] { Retry(); });
+  FWatchdog.setSingleShot(true);
+  QObject::connect(&FWatchdog, &QTimer::timeout, [this] {
+    FStale = true;
+    Status("No record from " + FPort.DeviceName() + " for " + std::to_string(FStaleAfter) + " s");
+  });
 }
 
-void TPollProtocol::Status(const std::string& line, bool routine) {
-  if (OnStatus) OnStatus(line, routine);
+void TPollProtocol::SetStaleAfter(int seconds) {
+  FStaleAfter = std::max(seconds, 0);
+  FWatchdog.setInterval(FStaleAfter * 1000);
+}
+
+// Open is never called from a handler of a handed-over event, so a lost
+// device is closed and opened again from the event loop. Each attempt looks
+// the name up afresh: a link under /dev/serial/by-id finds the adapter
+// again under its new ttyUSB name.
+void TPollProtocol::Retry() {
+  if (FPort.IsOpen()) {
+    FPort.Close();
+    FTimer.stop();
+    FWatchdog.stop();
+  }
+  FPort.Open();  // reports through Opened
+}
+
+void ApplyProtocolSettings(async32::TCustomComm32& port) {
+  port.SetMonitorEvents(async32::kAllEvents);
+  port.SetReadBufferSize(16384);
+  port.SetFlowControl(async32::fcSoftware);
+  port.SetOptions({async32::osParityCheck});
+}
+
+void TPollProtocol::Status(const std::string& line, TStatusKind kind) {
+  if (OnStatus) OnStatus(line, kind);
 }
 
 void TPollProtocol::Opened(int32_t ProviderSubType, int32_t Error) {
   const std::string name = FPort.DeviceName();
   if (Error != 0) {
-    Status("Error accessing device: " + name + " (code: " + std::to_string(Error) + ")");
+    // While a device is waited for, a failed attempt says nothing new.
+    const bool wasWaiting = FLost;
+    FLost = FReconnect && !FPort.IsOpen();
+    if (FLost) FRetry.start(kRetryMs);
+    if (wasWaiting && FLost) return;
+    const bool missing = Error == ENOENT || Error == ENODEV || Error == ENXIO;
+    if (FLost && missing) {
+      Status("Device not there yet: " + name);
+    } else {
+      Status("Error accessing device: " + name + " (code: " + std::to_string(Error) + ")",
+             TStatusKind::Error);
+    }
     return;
   }
+  FLost = false;
+  if (std::exchange(FWasLost, false)) Status("Device back: " + name);
   FTimer.start();
+  if (FStaleAfter > 0) FWatchdog.start();
   Status("  Device ready: " + name + " (code: 0)");
   Status(std::string(ProviderSubTypeText(ProviderSubType)));
   const std::string message = ClockMessage(ReadLocalClock());
@@ -40,13 +91,22 @@ void TPollProtocol::Close() {
   Status("Closing: " + FPort.DeviceName());
   FPort.Close();
   FTimer.stop();
+  FRetry.stop();
+  FWatchdog.stop();
+  FLost = FWasLost = false;
 }
 
 void TPollProtocol::Break() { Status("BREAK SIGNAL"); }
-void TPollProtocol::TxEmpty() { Status("TXEMPTY SIGNAL", true); }
+void TPollProtocol::TxEmpty() { Status("TXEMPTY SIGNAL", TStatusKind::Routine); }
 
 void TPollProtocol::LineErrors(int32_t Errors) {
-  for (std::string_view line : CommErrorLines(Errors)) Status(std::string(line));
+  for (std::string_view line : CommErrorLines(Errors)) Status(std::string(line), TStatusKind::Error);
+  // The monitor reports a device that went away once, as an I/O error.
+  if ((Errors & async32::CE_IOE) && FReconnect && !FLost) {
+    FLost = FWasLost = true;
+    Status("Device lost: " + FPort.DeviceName());
+    FRetry.start(0);
+  }
 }
 
 // A "*" lets the device forget the records of the interval, so they are put
@@ -79,7 +139,7 @@ void TPollProtocol::Tick() {
 // More bytes than the buffer holds are read in parts, so none is lost and
 // none is written past the buffer.
 void TPollProtocol::Received(int32_t Count) {
-  Status("RXCHAR SIGNAL", true);
+  Status("RXCHAR SIGNAL", TStatusKind::Routine);
   std::array<uint8_t, kReceiveBufferSize> buffer;
   int32_t remaining = Count;
   do {
@@ -87,10 +147,10 @@ void TPollProtocol::Received(int32_t Count) {
     buffer.fill(0);
     const int32_t read = FPort.Read(buffer.data(), part);
     if (read == -1) {
-      Status("Error reading incoming data!");
+      Status("Error reading incoming data!", TStatusKind::Error);
       return;
     }
-    Status("Reading " + std::to_string(read) + " characters", true);
+    Status("Reading " + std::to_string(read) + " characters", TStatusKind::Routine);
     for (int32_t i = 0; i < read; ++i) {
       if (StoreRecordByte(FRecord, FRecordIndex, buffer[static_cast<size_t>(i)])) CompleteRecord();
     }
@@ -117,6 +177,8 @@ void TPollProtocol::CompleteRecord() {
   const std::string_view whole(line);
   if (OnRecordLine) OnRecordLine(whole.substr(0, kRecordLength), whole.substr(kRecordLength));
   if (CountRecordLine(FRecordLines) && OnRecordLinesFull) OnRecordLinesFull();
+  if (FStaleAfter > 0) FWatchdog.start();
+  if (std::exchange(FStale, false)) Status("Records from " + FPort.DeviceName() + " again");
   FRecordIndex = 1;
   if (logFailure) {
     FAckPending = false;

@@ -23,13 +23,19 @@ struct TSaveDialog {
   std::string FileName = "Karo.txt";
 };
 
+// What a status line tells. Routine lines come with every poll (received
+// data, transmitter empty); errors may come with every poll too. A log of
+// events keeps the events and need not repeat the rest.
+enum class TStatusKind { Event, Error, Routine };
+
+// The window's settings of the port that the protocol talks over.
+void ApplyProtocolSettings(async32::TCustomComm32& port);
+
 class TPollProtocol {
  public:
   explicit TPollProtocol(async32::TCustomComm32& port);
 
-  // A status line. `routine` marks the lines that come with every poll
-  // (received data, transmitter empty), which a log of events may leave out.
-  std::function<void(const std::string& line, bool routine)> OnStatus;
+  std::function<void(const std::string& line, TStatusKind kind)> OnStatus;
   // A complete record: its 34 raw bytes and the stamp text that follows them.
   std::function<void(std::string_view record, std::string_view stamp)> OnRecordLine;
   // After every 25th record line: the record pane is emptied.
@@ -40,10 +46,20 @@ class TPollProtocol {
   // raises reaches the owner's error handling.
   QTimer& Timer() { return FTimer; }
 
+  // Unattended logging. With Reconnect, a device that goes away (hang-up,
+  // I/O error, adapter pulled, suspend) or is not there when opened is tried
+  // again once a second, by its name, until it is back; polling then goes on
+  // where it stopped. With StaleAfter seconds (0: off), an open device that
+  // completes no record for that long is reported once, and again when
+  // records come back.
+  void SetReconnect(bool on) { FReconnect = on; }
+  void SetStaleAfter(int seconds);
+  bool Waiting() const { return FRetry.isActive(); }
+
   // The port's open report: the connect report, the clock-setting message
   // and the start of polling, or the error line.
   void Opened(int32_t ProviderSubType, int32_t Error);
-  // Closes the port and stops polling, with the status line that says so.
+  // Closes the port and stops polling and waiting, with the line that says so.
   void Close();
   // Acknowledges the records of the interval, once they are on disk, or
   // polls. Throws EInOutError when the log could not be synced.
@@ -62,11 +78,23 @@ class TPollProtocol {
   bool AckPending() const { return FAckPending; }
 
  private:
-  void Status(const std::string& line, bool routine = false);
+  void Status(const std::string& line, TStatusKind kind = TStatusKind::Event);
   void CompleteRecord();
+  void Retry();
+
+  // Unattended logging: the device is being waited for (FLost), after it
+  // went away while open (FWasLost); a failed attempt is not reported again.
+  bool FReconnect = false;
+  bool FLost = false;
+  bool FWasLost = false;
+  QTimer FRetry;
+  int FStaleAfter = 0;
+  bool FStale = false;
+  QTimer FWatchdog;
 
   async32::TCustomComm32& FPort;
   QTimer FTimer;
+
   bool FAckPending = false;
   // A record of this poll interval could not be logged: the next tick must
   // not acknowledge, or the device would drop that record.

@@ -2,76 +2,58 @@
 // simulator: stopped by a signal it shuts down in order; killed at random
 // moments and started again, it never loses an acknowledged record.
 
-#include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
-#include <set>
 #include <thread>
 
 #include "device_simulator.h"
+#include "log_invariant.h"
+#include "program_run.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace testing_support;
 
 class Program : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("karolx-program-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    std::ofstream(dir / "Karo.txt");
+    std::ofstream(dir.filePath("Karo.txt").toStdString());
     devsim::SimOptions options;
     options.recordsPerPoll = 20;  // the device's fastest pace
     sim = std::make_unique<devsim::DeviceSimulator>(options);
     sim->start();
   }
-  void TearDown() override {
-    sim->stop();
-    fs::remove_all(dir);
-  }
+  void TearDown() override { sim->stop(); }
 
-  pid_t Start() {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(dir.c_str()) == 0) {
-        execl(KAROLX_PROGRAM, "karolx", "--device", sim->slavePath().c_str(), "--open", nullptr);
-      }
-      _exit(127);
-    }
-    return pid;
+  std::unique_ptr<ProgramRun> Start() {
+    return std::make_unique<ProgramRun>(
+        std::vector<std::string>{KAROLX_PROGRAM, "--device", sim->slavePath(), "--open"},
+        dir.path().toStdString());
   }
   bool UntilAcked(size_t n) {
     return sim->waitFor([n](const devsim::SimState& s) { return s.recordsAcked >= n; },
                         std::chrono::seconds(20));
   }
-  // Every line of the log is a record the device sent, with its stamp; every
-  // record it saw acknowledged is there, in order. A record logged just
-  // before a kill is sent again and may be logged twice, unacknowledged.
-  void ExpectLogKeepsEveryAcknowledgedRecord(size_t maxRepeats) {
-    std::ifstream in(dir / "Karo.txt", std::ios::binary);
-    const std::string log(std::istreambuf_iterator<char>(in), {});
+  // Every line of the log is a record the device sent; every record it saw
+  // acknowledged is there, in order. A record logged just before a kill is
+  // sent again, unacknowledged, and may be logged twice.
+  void ExpectEveryAcknowledgedRecord(size_t maxRepeats) {
+    std::ifstream in(dir.filePath("Karo.txt").toStdString(), std::ios::binary);
+    std::vector<std::string> logged;
+    ASSERT_TRUE(LogRecords(std::string(std::istreambuf_iterator<char>(in), {}), "", logged));
     const devsim::SimState s = sim->state();
     const std::set<std::string> sent(s.sent.begin(), s.sent.end());
     std::map<std::string, int> times;
     auto acked = s.acked.begin();
     size_t repeats = 0;
-    for (size_t at = 0, end; at < log.size(); at = end + 2) {
-      end = log.find("\r\n", at);
-      ASSERT_NE(end, std::string::npos) << "a broken last line";
-      const std::string record = log.substr(at, 34);
-      ASSERT_TRUE(sent.count(record) && log.compare(at + 34, 2, " (") == 0 && log[end - 1] == ')')
-          << "not a record line at byte " << at;
+    for (const std::string& record : logged) {
+      EXPECT_TRUE(sent.count(record)) << "a record never sent";
       if (times[record]++ > 0) ++repeats;
       if (acked != s.acked.end() && *acked == record) ++acked;
     }
@@ -79,18 +61,16 @@ class Program : public ::testing::Test {
     EXPECT_LE(repeats, maxRepeats);
   }
 
-  fs::path dir;
+  QTemporaryDir dir;
   std::unique_ptr<devsim::DeviceSimulator> sim;
 };
 
 TEST_F(Program, StopSignalsCloseThePortInOrder) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
-    const pid_t pid = Start();
+    auto karolx = Start();
     ASSERT_TRUE(UntilAcked(sim->state().recordsAcked + 20));
-    kill(pid, signal);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const int status = karolx->Stop(signal);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     // The exclusive claim is released: anyone may open the device again.
     const int fd = open(sim->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -99,7 +79,7 @@ TEST_F(Program, StopSignalsCloseThePortInOrder) {
     EXPECT_EQ(exclusive, 0);
     close(fd);
   }
-  ExpectLogKeepsEveryAcknowledgedRecord(3 * 20);
+  ExpectEveryAcknowledgedRecord(3 * 20);
 }
 
 TEST_F(Program, KilledAtRandomMomentsItLosesNoAcknowledgedRecord) {
@@ -107,19 +87,16 @@ TEST_F(Program, KilledAtRandomMomentsItLosesNoAcknowledgedRecord) {
   std::mt19937 random(std::random_device{}());
   constexpr int kKills = 24;
   for (int i = 0; i < kKills; ++i) {
-    const pid_t pid = Start();
+    auto karolx = Start();
     const int ms = std::uniform_int_distribution(50, 900)(random);
     SCOPED_TRACE("killed after " + std::to_string(ms) + " ms");
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    kill(pid, SIGKILL);
-    ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+    karolx->Stop(SIGKILL);
   }
-  const pid_t pid = Start();
+  auto karolx = Start();
   ASSERT_TRUE(UntilAcked(sim->state().recordsAcked + 40));
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-  EXPECT_GT(sim->state().acks, 0u);
-  ExpectLogKeepsEveryAcknowledgedRecord((kKills + 1) * 20);
+  karolx->Stop(SIGTERM);
+  ExpectEveryAcknowledgedRecord((kKills + 1) * 20);
 }
 
 }  // namespace

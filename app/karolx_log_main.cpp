@@ -1,0 +1,127 @@
+// karolx-log: the data logger without a window, for a lab that logs its
+// instrument for weeks as a service. The same polling protocol as the
+// window's; its status lines go to standard output, one per event.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+
+#include "app/hand_over_wake.h"
+#include "app/logger_options.h"
+#include "app/quit_on_signals.h"
+#include "async32/comm32.h"
+#include "async32/platform/comm_api.h"
+#include "udemo/log_file.h"
+#include "udemo/poll_protocol.h"
+
+namespace {
+
+// Prints status lines. An error that repeats with every poll (a wrong rate
+// gives a framing error each time, a full disk fails each append) is printed
+// once a minute, so that a service's journal is not flooded.
+class StatusPrinter {
+ public:
+  explicit StatusPrinter(bool verbose) : verbose_(verbose) {}
+  void operator()(const std::string& line, TStatusKind kind) {
+    if (kind == TStatusKind::Routine && !verbose_) return;
+    if (kind == TStatusKind::Error) {
+      const auto now = std::chrono::steady_clock::now();
+      auto [last, first] = printed_.try_emplace(line, now);
+      if (!first && now - last->second < std::chrono::minutes(1)) return;
+      last->second = now;
+    }
+    std::printf("%s\n", line.c_str());
+  }
+
+ private:
+  bool verbose_;
+  std::map<std::string, std::chrono::steady_clock::time_point> printed_;
+};
+
+// The log file must exist for the append; the logger makes an empty one.
+bool EnsureLogFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    close(fd);
+    std::printf("Log file created: %s\n", path.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return true;
+  std::printf("Cannot create the log file %s: %s\n", path.c_str(), InOutErrorText(errno).c_str());
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a line reaches the journal at once
+  const TLoggerCommand command = ParseLoggerCommand(QCoreApplication::arguments());
+  switch (command.what) {
+    case TLoggerCommand::Help:
+    case TLoggerCommand::Version:
+      std::fputs(command.text.c_str(), stdout);
+      return 0;
+    case TLoggerCommand::Usage:
+      std::fprintf(stderr, "karolx-log: %s\nTry 'karolx-log --help' for more information.\n",
+                   command.text.c_str());
+      return 2;
+    case TLoggerCommand::Run:
+      break;
+  }
+  const TLoggerOptions& o = command.options;
+  if (!EnsureLogFile(o.logFile)) return 1;
+
+  HandOverWake handOverWake;
+  QuitOnSignals quitOnSignals;
+  async32::TComm32 port;
+  TPollProtocol protocol(port);
+  ApplyProtocolSettings(port);
+  port.SetDeviceName(o.device);
+  port.SetBaudRate(o.baudRate);
+  port.SetDatabits(o.databits);
+  port.SetParity(o.parity);
+  port.SetStopbits(o.stopbits);
+  protocol.SaveDialog1.FileName = o.logFile;
+  protocol.SetReconnect(o.reconnect);
+  protocol.SetStaleAfter(o.staleAfter);
+  StatusPrinter print(o.verbose);
+  protocol.OnStatus = [&print](const std::string& line, TStatusKind kind) { print(line, kind); };
+
+  // An error of the log is printed like any other, and the protocol has
+  // already seen to it that nothing unlogged is acknowledged.
+  auto logged = [&print](auto&& step) {
+    try {
+      step();
+    } catch (const EInOutError& e) {
+      print(e.what(), TStatusKind::Error);
+    }
+  };
+  port.OnOpen = [&](async32::TCustomComm32*, int32_t subType, int32_t error) {
+    protocol.Opened(subType, error);
+    if (error != 0 && !o.reconnect) QCoreApplication::exit(1);
+  };
+  port.OnBreak = [&](async32::TCustomComm32*) { protocol.Break(); };
+  port.OnTxEmpty = [&](async32::TCustomComm32*) { protocol.TxEmpty(); };
+  port.OnError = [&](async32::TCustomComm32*, int32_t errors) {
+    protocol.LineErrors(errors);
+    if ((errors & async32::CE_IOE) && !o.reconnect) QCoreApplication::exit(1);
+  };
+  port.OnRxChar = [&](async32::TCustomComm32*, int32_t count) {
+    logged([&] { protocol.Received(count); });
+  };
+  QObject::connect(&protocol.Timer(), &QTimer::timeout, [&] { logged([&] { protocol.Tick(); }); });
+
+  // Opened from the event loop, so that an open that fails can end it.
+  QMetaObject::invokeMethod(&app, [&port] { port.Open(); }, Qt::QueuedConnection);
+  const int status = QCoreApplication::exec();
+  port.Destroying();
+  protocol.Timer().stop();
+  port.Close();
+  return status;
+}

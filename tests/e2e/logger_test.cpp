@@ -1,0 +1,113 @@
+// karolx-log, the logger without a window, run as a service runs it against
+// the device simulator and a silent device on a pseudo-terminal.
+
+#include <sys/ioctl.h>
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "device_simulator.h"
+#include "log_invariant.h"
+#include "program_run.h"
+#include "pty_pair.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+class Logger : public ::testing::Test {
+ protected:
+  std::unique_ptr<ProgramRun> Start(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), KAROLX_LOG_PROGRAM);
+    return std::make_unique<ProgramRun>(arguments, dir.path().toStdString());
+  }
+  bool UntilOutput(const ProgramRun& logger, const std::string& line, int times = 1) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (Count(logger, line) < times) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+  static int Count(const ProgramRun& logger, const std::string& line) {
+    const std::string out = logger.Output();
+    int n = 0;
+    for (size_t at = out.find(line + "\n"); at != std::string::npos; at = out.find(line + "\n", at + 1)) ++n;
+    return n;
+  }
+  static DeviceLog Log(const devsim::DeviceSimulator& sim) {
+    return {sim.state().sent, sim.state().acked};
+  }
+
+  QTemporaryDir dir;
+  std::string link = dir.filePath("device").toStdString();
+};
+
+// A device missing at start, then lost by a hang-up and back under the same
+// link on another terminal: one line each, logging goes on, every record
+// acknowledged is logged once; SIGTERM ends it with status 0, the port free.
+TEST_F(Logger, WaitsForTheDeviceAndLogsAcrossALoss) {
+  auto logger = Start({"--stale-after", "0", link});
+  ASSERT_TRUE(UntilOutput(*logger, "Device not there yet: " + link));
+  EXPECT_TRUE(logger->Output().starts_with("Log file created: Karo.txt\n"));
+  std::this_thread::sleep_for(1500ms);  // attempts that say nothing new
+  devsim::SimOptions options;
+  options.linkPath = link;
+  options.hangupAfter = 6;
+  devsim::DeviceSimulator first(options);
+  first.start();
+  ASSERT_TRUE(UntilOutput(*logger, "Device lost: " + link));
+  options.hangupAfter = 0;
+  devsim::DeviceSimulator second(options);
+  second.start();
+  EXPECT_TRUE(second.waitFor([](const devsim::SimState& s) { return s.recordsAcked >= 1; }, 2s))
+      << "logging resumes within 2 s";
+  ASSERT_TRUE(second.waitFor([](const devsim::SimState& s) { return s.recordsAcked >= 3; }, 10s));
+  const int status = logger->Stop(SIGTERM);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  int exclusive = 1;
+  const int fd = open(second.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0) << "the port is free again";
+  close(fd);
+
+  EXPECT_EQ(Count(*logger, "Device not there yet: " + link), 1);
+  EXPECT_EQ(Count(*logger, "Device lost: " + link), 1);
+  EXPECT_EQ(Count(*logger, "Device back: " + link), 1);
+  EXPECT_EQ(Count(*logger, "TXEMPTY SIGNAL"), 0) << "no line with every poll";
+  std::ifstream in(dir.filePath("Karo.txt").toStdString(), std::ios::binary);
+  EXPECT_TRUE(LogHoldsExactly(std::string(std::istreambuf_iterator<char>(in), {}),
+                              {Log(first), Log(second)}, ""));
+}
+
+TEST_F(Logger, WatchdogSaysWhenRecordsStopAndWhenTheyComeAgain) {
+  PtyPair device;
+  auto logger = Start({"--stale-after", "1", device.path()});
+  const std::string name = device.path();
+  ASSERT_TRUE(UntilOutput(*logger, "No record from " + name + " for 1 s"));
+  // A device that answers but never completes a record is as silent.
+  device.Send(std::string(20, 'x'));
+  std::this_thread::sleep_for(1200ms);
+  EXPECT_EQ(Count(*logger, "No record from " + name + " for 1 s"), 1);
+  device.Send(std::string(34, 'r'));  // a poll has cut the 20 bytes off
+  ASSERT_TRUE(UntilOutput(*logger, "Records from " + name + " again"));
+}
+
+TEST_F(Logger, BadUsageEndsWithStatusTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},          {"--baud", "12", "x"},      {"--databits", "4", "x"}, {"--parity", "odd2", "x"},
+      {"--bogus", "x"}, {"--stopbits", "3", "x"}, {"--stale-after", "-1", "x"}, {"a", "b"}};
+  for (const auto& arguments : cases) {
+    SCOPED_TRACE(arguments.empty() ? "" : arguments.front());
+    const int status = Start(arguments)->Stop(0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+  }
+  auto help = Start({"--help"});
+  EXPECT_EQ(help->Stop(0), 0);
+  EXPECT_TRUE(help->Output().starts_with("Usage: karolx-log"));
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+#pragma once
+// Runs one of the programs as a lab does: in its own working directory, its
+// standard output to a file.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class ProgramRun {
+ public:
+  ProgramRun(std::vector<std::string> argv, const std::string& dir) : out_(dir + "/out.txt") {
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int fd = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (chdir(dir.c_str()) == 0 && dup2(fd, 1) == 1) execv(args[0], args.data());
+      _exit(127);
+    }
+  }
+  ~ProgramRun() {
+    if (pid_ > 0) Stop(SIGKILL);
+  }
+  // Sends `signal` and returns the wait status.
+  int Stop(int signal) {
+    int status = -1;
+    kill(pid_, signal);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return status;
+  }
+  std::string Output() const {
+    std::ifstream in(out_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::string out_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace testing_support
