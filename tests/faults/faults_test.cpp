@@ -3,51 +3,18 @@
 
 #include <fcntl.h>
 #include <malloc.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <fstream>
 
-#include "async32/platform/termios_map.h"
 #include "fault_fixture.h"
 
 namespace {
 
 using namespace testing_support;
 
-const std::string kIoErrorLine = "An I/O error occurred during communications with the device.";
 const std::string kOverflowLine = "An input buffer overflow has occurred. There is either no";
-
-double ProcessCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-TEST_F(FaultTest, HangUpMidStreamIsOneErrorLineThenTheRecreatedDeviceResumes) {
-  devsim::SimOptions options;
-  options.linkPath = "/tmp/kx" + std::to_string(getpid() % 100000);  // fits the name field
-  options.hangupAfter = 5;
-  options.chunkSize = 8;
-  StartDevice(options);
-  OpenDevice(options.linkPath);
-  ASSERT_TRUE(Until([&] { return StatusCount(kIoErrorLine) == 1; }));
-
-  // The dead port costs nothing while it waits for the operator.
-  const double cpuBefore = ProcessCpuSeconds();
-  QTest::qWait(1000);
-  EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.1) << "no busy loop";
-  EXPECT_EQ(StatusCount(kIoErrorLine), 1);
-
-  Click("CloseButton");
-  options.hangupAfter = 0;
-  StartDevice(options);  // the link now points at the new terminal
-  OpenDevice(options.linkPath);
-  ASSERT_TRUE(UntilAcked(2));
-}
 
 // The log file on a small file system of its own, which the test can make
 // read-only or fill up. Mounting needs privileges; without them the test is
@@ -118,32 +85,6 @@ TEST_F(LogOnOwnFileSystem, FullDiskKeepsEveryCompleteLineAndLoggingResumes) {
   ASSERT_TRUE(UntilHandlerError("I/O error " + std::to_string(ENOSPC)));
   EXPECT_EQ(LogContents(), lines) << "every complete line kept, no part of a line";
   ExpectNoAckUntil([&] { unlink(filler().c_str()); });
-}
-
-// With several records in one answer, one "*" acknowledges them all: after a
-// failed append none may be acknowledged. The device then sends the answer
-// again, so records logged before the failure may appear twice; none is lost.
-TEST_F(LogOnOwnFileSystem, FailureMidAnswerLosesNoAcknowledgedRecord) {
-  checkInvariant = false;
-  devsim::SimOptions options;
-  options.recordsPerPoll = 20;
-  StartDevice(options);
-  OpenDevice(Device().slavePath());
-  ASSERT_TRUE(UntilAcked(20));
-  FillUp();
-  ASSERT_TRUE(UntilHandlerError("I/O error " + std::to_string(ENOSPC)));
-  unlink(filler().c_str());
-  ASSERT_TRUE(UntilAcked(Acked() + 40));
-  CloseQuietly();
-
-  const std::string log = LogContents();
-  const size_t lineSize = kRecordBytes + kStamp.size() + 2;
-  ASSERT_EQ(log.size() % lineSize, 0u) << "whole lines only";
-  size_t at = 0;
-  for (const std::string& record : Device().state().acked) {
-    while (at < log.size() && log.compare(at, kRecordBytes, record) != 0) at += lineSize;
-    ASSERT_LT(at, log.size()) << "an acknowledged record is missing";
-  }
 }
 
 TEST_F(FaultTest, BurstFarLargerThanTheQueueIsHeldBackAndLoggedWhole) {
@@ -250,15 +191,6 @@ TEST_F(FaultTest, SettingsTheDeviceRefusesLeaveItWorking) {
   Pick("StopBitsCombo", Qt::Key_Down);  // sb15 with 8 data bits
   EXPECT_EQ(Lines(Memo1()).back(), "StopBits: sb15");
 
-  // The line keeps its last working settings (root may look past the lock).
-  const int fd = open(Device().slavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-  if (fd >= 0) {
-    termios2 t{};
-    ASSERT_EQ(ioctl(fd, TCGETS2, &t), 0);
-    EXPECT_EQ(t.c_cflag & (CSIZE | CSTOPB), static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(async32::OutputSpeed(t), 4800u);
-    close(fd);
-  }
   ASSERT_TRUE(UntilAcked(Acked() + 2)) << "logging goes on";
 }
 
