@@ -13,7 +13,65 @@
 #include "async32/c32_thread.h"
 #include "udemo/form1.h"
 
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr const char* kHelp = R"(Usage: karolx [options]
+Serial terminal and data logger for one measuring device: polls it every
+200 ms, shows each 34-byte record with its stamp and appends it to Karo.txt
+in the working directory (which must exist).
+
+  --device NAME       put NAME into the device name field (at most 15
+                      characters: a path, a name under /dev, or COMn)
+  --open              open the device at start, as OPEN does
+  --reconnect         wait for a device that went away or is not there, and
+                      go on logging when it is back
+  --stale-after SECS  say so when no record came for SECS seconds
+  -h, --help          show this text
+  -v, --version       show the version
+
+karolx-log logs without a window; it takes device names of any length.
+)";
+
+// The device field holds this many characters; a longer name would be cut.
+constexpr size_t kDeviceFieldLength = 15;
+
+// What the program answers before it needs a display: help and version on
+// standard output, and a refusal of a device name the field cannot hold.
+std::optional<int> AnswerWithoutDisplay(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "-?") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (arg == "-v" || arg == "--version") {
+      std::printf("karolx %s\n", KAROLX_VERSION);
+      return 0;
+    }
+    std::string_view name;
+    if (arg == "--device" && i + 1 < argc) name = argv[i + 1];
+    if (arg.starts_with("--device=")) name = arg.substr(9);
+    if (name.size() > kDeviceFieldLength) {
+      std::fprintf(stderr,
+                   "karolx: the device field holds %zu characters, and '%.*s' is longer.\n"
+                   "Use karolx-log, which takes any name, or a short symbolic link, such as\n"
+                   "  ln -s %.*s /tmp/kx0   and then   karolx --device /tmp/kx0\n",
+                   kDeviceFieldLength, static_cast<int>(name.size()), name.data(),
+                   static_cast<int>(name.size()), name.data());
+      return 2;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (const auto answered = AnswerWithoutDisplay(argc, argv)) return *answered;
   QApplication app(argc, argv);
   QApplication::setApplicationName("karolx");
   QApplication::setApplicationVersion(KAROLX_VERSION);
