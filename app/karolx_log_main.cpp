@@ -13,6 +13,7 @@
 
 #include "app/hand_over_wake.h"
 #include "app/logger_options.h"
+#include "app/open_hints.h"
 #include "app/quit_on_signals.h"
 #include "async32/comm32.h"
 #include "async32/platform/comm_api.h"
@@ -102,8 +103,13 @@ int main(int argc, char** argv) {
       print(e.what(), TStatusKind::Error);
     }
   };
+  int hinted = 0;  // a hint is given once for each kind of refusal in a row
   port.OnOpen = [&](async32::TCustomComm32*, int32_t subType, int32_t error) {
     protocol.Opened(subType, error);
+    if (error != hinted) {
+      if (const std::string hint = OpenHint(o.device, error); !hint.empty()) std::printf("%s\n", hint.c_str());
+    }
+    hinted = error;
     if (error != 0 && !o.reconnect) QCoreApplication::exit(1);
   };
   port.OnBreak = [&](async32::TCustomComm32*) { protocol.Break(); };

@@ -9,6 +9,7 @@
 #include "app/app_icon.h"
 #include "app/error_box.h"
 #include "app/hand_over_wake.h"
+#include "app/open_hints.h"
 #include "app/quit_on_signals.h"
 #include "async32/c32_thread.h"
 #include "udemo/form1.h"
@@ -102,6 +103,14 @@ int main(int argc, char** argv) {
     form.Poll().SetReconnect(parser.isSet(reconnect));
     form.Poll().SetStaleAfter(parser.value(staleAfter).toInt());
     if (parser.isSet(device)) form.findChild<QLineEdit*>("Edit1")->setText(parser.value(device));
+    // A refused open gets a plain hint on standard error beside its status line.
+    form.Port().OnOpen = [shown = form.Port().OnOpen](async32::TCustomComm32* port,
+                                                      int32_t subType, int32_t error) {
+      shown(port, subType, error);
+      if (const std::string hint = OpenHint(port->DeviceName(), error); !hint.empty()) {
+        std::fprintf(stderr, "karolx: %s\n", hint.c_str());
+      }
+    };
     if (parser.isSet(open)) form.findChild<QPushButton*>("OpenButton")->click();
     form.setWindowIcon(AppIcon());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

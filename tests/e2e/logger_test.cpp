@@ -1,6 +1,7 @@
 // karolx-log, the logger without a window, run as a service runs it against
 // the device simulator and a silent device on a pseudo-terminal.
 
+#include <grp.h>
 #include <sys/ioctl.h>
 
 #include <QTemporaryDir>
@@ -8,6 +9,7 @@
 
 #include <thread>
 
+#include "app/open_hints.h"
 #include "device_simulator.h"
 #include "log_invariant.h"
 #include "program_run.h"
@@ -108,6 +110,24 @@ TEST_F(Logger, BadUsageEndsWithStatusTwo) {
   auto help = Start({"--help"});
   EXPECT_EQ(help->Stop(0), 0);
   EXPECT_TRUE(help->Output().starts_with("Usage: karolx-log"));
+}
+
+TEST(OpenHint, NamesWhoHoldsTheDeviceAndTheGroupItNeeds) {
+  PtyPair pty;  // this test holds the terminal open
+  EXPECT_NE(OpenHint(pty.path(), EBUSY).find("logger_tests (pid " + std::to_string(getpid()) + ")"),
+            std::string::npos);
+  QTemporaryDir dir;
+  const std::string device = dir.filePath("ttyX").toStdString();
+  std::ofstream{device};
+  const group* dialout = getgrnam("dialout");
+  ASSERT_NE(dialout, nullptr);
+  ASSERT_EQ(chown(device.c_str(), geteuid(), dialout->gr_gid), 0);
+  const std::string hint = OpenHint(device, EACCES);
+  if (getegid() != dialout->gr_gid && getgroups(0, nullptr) <= 1) {
+    EXPECT_NE(hint.find("belongs to the group dialout"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("sudo usermod -aG dialout "), std::string::npos) << hint;
+  }
+  EXPECT_EQ(OpenHint(device, ENOENT), "");
 }
 
 }  // namespace
