@@ -3,14 +3,12 @@
 #include <QPainter>
 #include <QPixmap>
 
-namespace {
-
 // A measuring device: a navy case with a teal display showing a lime trace
 // and a red lamp.
-QPixmap DrawIcon(int size) {
-  QPixmap pixmap(size, size);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
+QImage DrawAppIcon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
   p.scale(size / 32.0, size / 32.0);
   p.fillRect(2, 4, 28, 24, QColor(0x00, 0x00, 0x80));   // navy
   p.fillRect(5, 7, 22, 12, QColor(0x00, 0x80, 0x80));   // teal
@@ -19,14 +17,12 @@ QPixmap DrawIcon(int size) {
   p.drawPolyline(trace, 7);
   p.fillRect(22, 21, 4, 4, QColor(0xFF, 0x00, 0x00));   // red
   p.fillRect(6, 22, 12, 2, QColor(0xC0, 0xC0, 0xC0));   // silver
-  return pixmap;
+  return image;
 }
-
-}  // namespace
 
 QIcon AppIcon() {
   QIcon icon;
-  icon.addPixmap(DrawIcon(32));
-  icon.addPixmap(DrawIcon(16));
+  icon.addPixmap(QPixmap::fromImage(DrawAppIcon(32)));
+  icon.addPixmap(QPixmap::fromImage(DrawAppIcon(16)));
   return icon;
 }

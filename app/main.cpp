@@ -74,6 +74,7 @@ std::optional<int> AnswerWithoutDisplay(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (const auto answered = AnswerWithoutDisplay(argc, argv)) return *answered;
   QApplication app(argc, argv);
+  QGuiApplication::setDesktopFileName("org.karolx.Karolx");  // its icon and name on the desktop
   QApplication::setApplicationName("karolx");
   QApplication::setApplicationVersion(KAROLX_VERSION);
 
