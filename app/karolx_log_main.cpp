@@ -14,6 +14,7 @@
 #include "app/hand_over_wake.h"
 #include "app/logger_options.h"
 #include "app/open_hints.h"
+#include "app/port_listing.h"
 #include "app/quit_on_signals.h"
 #include "async32/comm32.h"
 #include "async32/platform/comm_api.h"
@@ -67,6 +68,9 @@ int main(int argc, char** argv) {
     case TLoggerCommand::Help:
     case TLoggerCommand::Version:
       std::fputs(command.text.c_str(), stdout);
+      return 0;
+    case TLoggerCommand::List:
+      PrintSerialPorts();
       return 0;
     case TLoggerCommand::Usage:
       std::fprintf(stderr, "karolx-log: %s\nTry 'karolx-log --help' for more information.\n",

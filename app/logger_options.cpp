@@ -27,6 +27,7 @@ DEVICE is a path (/dev/ttyUSB0, /dev/serial/by-id/...), a name under /dev
   --no-reconnect      end with status 1 when the device is lost, instead of
                       waiting for it to come back
   --verbose           also print the lines that come with every poll
+  --list              list the serial ports of this machine and end
   -h, --help          show this text
   -V, --version       show the version
 
@@ -62,11 +63,13 @@ TLoggerCommand ParseLoggerCommand(const QStringList& arguments) {
   const QCommandLineOption help({"h", "help"}, ""), version({"V", "version"}, ""),
       log("log", "", "file"), baud("baud", "", "rate"), databits("databits", "", "n"),
       parity("parity", "", "p"), stopbits("stopbits", "", "s"), stale("stale-after", "", "secs"),
-      noReconnect("no-reconnect", ""), verbose("verbose", "");
-  parser.addOptions({help, version, log, baud, databits, parity, stopbits, stale, noReconnect, verbose});
+      noReconnect("no-reconnect", ""), verbose("verbose", ""), list("list", "");
+  parser.addOptions(
+      {help, version, log, baud, databits, parity, stopbits, stale, noReconnect, verbose, list});
   if (!parser.parse(arguments)) return usage(parser.errorText());
   if (parser.isSet(help)) return {TLoggerCommand::Help, {}, kHelp};
   if (parser.isSet(version)) return {TLoggerCommand::Version, {}, "karolx-log " KAROLX_VERSION "\n"};
+  if (parser.isSet(list)) return {TLoggerCommand::List, {}, ""};
 
   TLoggerOptions& o = command.options;
   if (parser.positionalArguments().size() != 1) return usage("name one DEVICE");

@@ -23,7 +23,7 @@ struct TLoggerOptions {
 // What the command line asks for: a run with its options, the help or the
 // version text, or nothing but a one-line reason why it is wrong.
 struct TLoggerCommand {
-  enum { Run, Help, Version, Usage } what = Run;
+  enum { Run, Help, Version, List, Usage } what = Run;
   TLoggerOptions options;
   std::string text;  // the help or version text, or the reason
 };

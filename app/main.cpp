@@ -10,6 +10,7 @@
 #include "app/error_box.h"
 #include "app/hand_over_wake.h"
 #include "app/open_hints.h"
+#include "app/port_listing.h"
 #include "app/quit_on_signals.h"
 #include "async32/c32_thread.h"
 #include "udemo/form1.h"
@@ -31,6 +32,7 @@ in the working directory (which must exist).
   --reconnect         wait for a device that went away or is not there, and
                       go on logging when it is back
   --stale-after SECS  say so when no record came for SECS seconds
+  --list              list the serial ports of this machine and end
   -h, --help          show this text
   -v, --version       show the version
 
@@ -51,6 +53,10 @@ std::optional<int> AnswerWithoutDisplay(int argc, char** argv) {
     }
     if (arg == "-v" || arg == "--version") {
       std::printf("karolx %s\n", KAROLX_VERSION);
+      return 0;
+    }
+    if (arg == "--list") {
+      PrintSerialPorts();
       return 0;
     }
     std::string_view name;
