@@ -29,8 +29,9 @@ class TC32Thread : public TThread {
 
   void SignalStop() { FStopEvent.Set(); }
   // False when the system had no descriptor for the stop event: the thread
-  // did not start.
+  // did not start, for the reason StartError gives (an errno value).
   bool Started() const { return FStopEvent.Valid(); }
+  int StartError() const { return FStopEvent.Error(); }
 
  protected:
   void Execute() override;

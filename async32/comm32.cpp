@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <system_error>
 
 namespace async32 {
 namespace {
@@ -62,15 +63,21 @@ void TCustomComm32::Open() {
     FHandle->GetCommState(FDCB);
     ApplyAllSettings(FDCB);
     FHandle->SetCommState(FDCB);
-    FThread = std::make_unique<TC32Thread>(
-        FHandle.get(), FMonitorEvents,
-        [this](TC32Thread* Sender, uint32_t EventMask) { ProcessCommEvents(Sender, EventMask); });
-    if (!FThread->Started()) {
-      // An open port that nothing monitors would look alive and report
-      // nothing: the open fails instead.
+    // An open port that nothing monitors would look alive and report
+    // nothing: when no monitor can be made, the open fails instead.
+    int monitorError = 0;
+    try {
+      FThread = std::make_unique<TC32Thread>(
+          FHandle.get(), FMonitorEvents,
+          [this](TC32Thread* Sender, uint32_t EventMask) { ProcessCommEvents(Sender, EventMask); });
+      if (!FThread->Started()) monitorError = FThread->StartError();
+    } catch (const std::system_error& e) {  // no thread could be created
+      monitorError = e.code().value();
+    }
+    if (monitorError != 0) {
       FThread.reset();
       FHandle.reset();
-      SetLastError(EMFILE);
+      SetLastError(monitorError);
     }
   }
   NotifyOpen(static_cast<int32_t>(FCommConfig.dwProviderSubType), GetLastError());

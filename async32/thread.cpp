@@ -26,6 +26,8 @@ struct SyncQueue {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<SyncRequest*> pending;
+  // Held while the hook runs, so that removing it waits for calls under way.
+  std::mutex wakeMutex;
   std::function<void()> wake;
 };
 
@@ -37,21 +39,27 @@ SyncQueue& Queue() {
 }  // namespace
 
 void SetWakeMainThreadHook(std::function<void()> hook) {
-  std::lock_guard lock(Queue().mutex);
+  std::lock_guard lock(Queue().wakeMutex);
   Queue().wake = std::move(hook);
 }
 
 bool IsMainThread() { return std::this_thread::get_id() == mainThreadId; }
 
+// Requests are taken one at a time: the rest stay in the queue, where a
+// WaitFor inside a step (a handler that closes another port) still finds
+// its own thread's request and serves it.
 bool CheckSynchronize() {
   if (!IsMainThread()) return false;
   SyncQueue& q = Queue();
-  std::deque<SyncRequest*> batch;
-  {
-    std::lock_guard lock(q.mutex);
-    batch.swap(q.pending);
-  }
-  for (SyncRequest* request : batch) {
+  bool served = false;
+  for (;;) {
+    SyncRequest* request = nullptr;
+    {
+      std::lock_guard lock(q.mutex);
+      if (q.pending.empty()) return served;
+      request = q.pending.front();
+      q.pending.pop_front();
+    }
     try {
       (*request->step)();
     } catch (...) {
@@ -62,8 +70,8 @@ bool CheckSynchronize() {
       request->done = true;  // the requester may free it from here on
     }
     q.changed.notify_all();
+    served = true;
   }
-  return !batch.empty();
 }
 
 TThread::~TThread() {
@@ -109,14 +117,15 @@ void TThread::Synchronize(const TThreadMethod& step) {
   }
   SyncQueue& q = Queue();
   SyncRequest request{&step, nullptr};
-  std::function<void()> wake;
   {
     std::lock_guard lock(q.mutex);
     q.pending.push_back(&request);
-    wake = q.wake;
   }
   q.changed.notify_all();
-  if (wake) wake();
+  {
+    std::lock_guard lock(q.wakeMutex);
+    if (q.wake) q.wake();
+  }
   {
     std::unique_lock lock(q.mutex);
     q.changed.wait(lock, [&] { return request.done; });

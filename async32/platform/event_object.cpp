@@ -9,7 +9,8 @@
 
 namespace async32 {
 
-EventObject::EventObject() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+EventObject::EventObject()
+    : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), error_(fd_ < 0 ? errno : 0) {}
 
 EventObject::~EventObject() {
   if (fd_ >= 0) close(fd_);

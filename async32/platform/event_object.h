@@ -11,8 +11,10 @@ class EventObject {
   EventObject(const EventObject&) = delete;
   EventObject& operator=(const EventObject&) = delete;
 
-  // False when the system had no descriptor to spare for the event.
+  // False when the system had no descriptor to spare for the event; Error
+  // then says why (an errno value).
   bool Valid() const { return fd_ >= 0; }
+  int Error() const { return error_; }
   void Set() const;
   void Reset() const;
   bool IsSet() const;
@@ -20,6 +22,7 @@ class EventObject {
 
  private:
   int fd_;
+  int error_;
 };
 
 }  // namespace async32

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "async32/platform/termios_map.h"
 
@@ -12,13 +14,14 @@ namespace async32 {
 namespace {
 
 constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
-constexpr uint32_t kCounterEvents = EV_BREAK | EV_ERR;
-// How often modem lines, line-error counters and the draining output are
-// looked at while something needs them; otherwise the monitor sleeps.
+// How often modem lines and the draining output are looked at while
+// something needs them; otherwise the monitor sleeps.
 constexpr int kLinePollMs = 10;
 // Reads per wake-up before other work gets a turn; poll() is level-triggered,
 // so what is left wakes the monitor again at once.
 constexpr int kMaxReadsPerWake = 16;
+// The longest a closing port waits for its last bytes to go out.
+constexpr std::chrono::milliseconds kMostDrain(500);
 
 }  // namespace
 
@@ -32,11 +35,29 @@ PortEngine::PortEngine(std::unique_ptr<SerialDriver> driver) : driver_(std::move
 // A terminal outlives the handle: what this port held or switched on must
 // not stay with the device for its next user.
 PortEngine::~PortEngine() {
+  DrainOutput();
   if (txHeld_) driver_->Flow(TCOON);
   if (rs485Toggle_) driver_->SetRs485Toggle(false);
 }
 
 bool PortEngine::Valid() const { return wake_.Valid(); }
+
+// The last bytes written (a final "*") go out before the port closes, for as
+// long as they need at the line rate but never long: output still held back
+// then (a handshake line low, XOFF) is thrown away, or closing would wait for
+// it up to half a minute.
+void PortEngine::DrainOutput() {
+  int queued = 0;
+  if (driver_->OutputQueue(queued) != 0 || queued <= 0) return;
+  const uint32_t rate = std::max(OutputSpeed(applied_), 50u);  // ten bits a byte
+  const auto needed = std::chrono::milliseconds(20 + 10000LL * queued / rate);
+  const auto end = std::chrono::steady_clock::now() + std::min(needed, kMostDrain);
+  while (std::chrono::steady_clock::now() < end && !txHeld_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (driver_->OutputQueue(queued) != 0 || queued <= 0) return;
+  }
+  driver_->Flush(TCOFLUSH);
+}
 
 bool PortEngine::GetCommConfig(COMMCONFIG& config) {
   std::lock_guard lock(mutex_);
@@ -168,15 +189,14 @@ bool PortEngine::Throttled() const {
 int PortEngine::PollTimeoutMs() const {
   const bool draining = txEmptyWatch_ && !writeActive_;
   const bool lines = modemLinesKnown_ && (mask_ & kModemEvents);
-  const bool counters = countersKnown_ && (mask_ & kCounterEvents);
-  return (draining || lines || counters) ? kLinePollMs : -1;
+  return (draining || lines) ? kLinePollMs : -1;
 }
 
 // Received bytes are looked for on every wake, so that what a device
 // reports together is handed over together.
 void PortEngine::Service(short revents) {
   if (!Throttled()) {
-    PumpInput();
+    PumpInput(revents);
   } else if (revents & (POLLHUP | POLLERR)) {
     MarkDead();
   }
@@ -184,10 +204,9 @@ void PortEngine::Service(short revents) {
   if (writeActive_ && !txHeld_) ContinueWrite();
   CheckTxEmpty();
   if (modemLinesKnown_ && (mask_ & kModemEvents)) CheckModemLines();
-  if (countersKnown_ && (mask_ & kCounterEvents)) CheckCounters();
 }
 
-void PortEngine::PumpInput() {
+void PortEngine::PumpInput(short revents) {
   uint8_t buf[4096];
   for (int i = 0; i < kMaxReadsPerWake && !Throttled(); ++i) {
     // With input flow control only what fits is taken; the rest waits.
@@ -200,15 +219,71 @@ void PortEngine::PumpInput() {
     }
     if (n == -EINTR) continue;
     if (n == -EAGAIN) return;
-    MarkDead();  // 0 is hang-up; EIO and the like: the device has gone away
+    // End of file is a hang-up only where poll() said there was something
+    // to read; otherwise it is nothing yet. EIO and the like: the device
+    // has gone away.
+    if (n == 0 && !(revents & (POLLIN | POLLHUP | POLLERR))) return;
+    MarkDead();
     return;
   }
 }
 
+// Reads the kernel's line-error counters, once a batch of received bytes and
+// never on an idle port: they say which error a mark stands for, and show
+// overruns, which leave no mark. Breaks counted wait to be matched with their
+// marks, so that a \377 \0 \0 is known as a break and not a 0 received
+// with an error.
+uint32_t PortEngine::CountLineErrors() {
+  SerialCounters now;
+  if (!countersKnown_ || driver_->GetCounters(now) != 0) return 0;
+  const SerialCounters& was = lastCounters_;
+  uint32_t errors = 0;
+  if (now.frame != was.frame) errors |= CE_FRAME;
+  if (now.overrun != was.overrun) errors |= CE_OVERRUN;
+  if (now.parity != was.parity) errors |= CE_RXPARITY;
+  if (now.bufOverrun != was.bufOverrun) errors |= CE_RXOVER;
+  if (now.brk != was.brk) {
+    pendingBreaks_ += now.brk - was.brk;
+    errors |= CE_BREAK;
+  }
+  lastCounters_ = now;
+  return errors;
+}
+
+// Takes the kernel's marks (see termios_map) out of the stream, a mark split
+// over two reads included: false when `b` is part of a mark. A break leaves
+// nothing; a byte received with an error stays as it came.
+bool PortEngine::Unmark(uint8_t b, uint32_t& errors) {
+  switch (mark_) {
+    case 0:
+      if (b != 0377) return true;
+      mark_ = 1;
+      return false;
+    case 1:
+      mark_ = b == 0 ? 2 : 0;
+      return b != 0;  // \377 \377 is a real 255
+    default:
+      mark_ = 0;
+      if (b == 0 && (pendingBreaks_ > 0 || !countersKnown_)) {
+        if (pendingBreaks_ > 0) {
+          --pendingBreaks_;
+        } else {
+          errors |= CE_BREAK;
+        }
+        return false;
+      }
+      if (!countersKnown_) errors |= dcb_.Flag(fParity) ? CE_RXPARITY : CE_FRAME;
+      return true;
+  }
+}
+
 void PortEngine::Receive(const uint8_t* bytes, size_t count) {
+  const bool marked = (applied_.c_iflag & PARMRK) != 0;
+  uint32_t errors = CountLineErrors();
   bool queued = false, flag = false, overflow = false;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t b = bytes[i];
+    if (marked && !Unmark(b, errors)) continue;
     if (b == 0 && dcb_.Flag(fNull)) continue;
     if (inQueue_.size() >= inQueueLimit_) {
       overflow = true;
@@ -220,6 +295,9 @@ void PortEngine::Receive(const uint8_t* bytes, size_t count) {
   }
   if (queued) Raise(EV_RXCHAR);
   if (flag) Raise(EV_RXFLAG);
+  if (errors & CE_BREAK) Raise(EV_BREAK);
+  if (errors & ~CE_BREAK) Raise(EV_ERR);
+  errors_ |= errors;
   // A full queue loses bytes; the owner hears of it as a line error so the
   // loss never goes unseen.
   if (overflow) {
@@ -276,26 +354,6 @@ void PortEngine::CheckModemLines() {
   if (changed & TIOCM_DSR) Raise(EV_DSR);
   if (changed & TIOCM_CD) Raise(EV_RLSD);
   if ((changed & TIOCM_RI) && (lines & TIOCM_RI)) Raise(EV_RING);
-}
-
-void PortEngine::CheckCounters() {
-  SerialCounters now;
-  if (driver_->GetCounters(now) != 0) return;
-  const SerialCounters& was = lastCounters_;
-  uint32_t errors = 0;
-  if (now.frame != was.frame) errors |= CE_FRAME;
-  if (now.overrun != was.overrun) errors |= CE_OVERRUN;
-  if (now.parity != was.parity) errors |= CE_RXPARITY;
-  if (now.bufOverrun != was.bufOverrun) errors |= CE_RXOVER;
-  if (now.brk != was.brk) {
-    errors_ |= CE_BREAK;
-    Raise(EV_BREAK);
-  }
-  if (errors != 0) {
-    errors_ |= errors;
-    Raise(EV_ERR);
-  }
-  lastCounters_ = now;
 }
 
 bool PortEngine::ClearCommError(uint32_t& errors, COMSTAT& stat) {

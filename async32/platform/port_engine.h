@@ -39,8 +39,10 @@ class PortEngine final : public CommPort {
   bool WriteInProgress() override;
   bool ReadFile(uint8_t* buffer, uint32_t count, uint32_t& read) override;
 
-  // False when the engine could not get the kernel event it waits with.
+  // False when the engine could not get the kernel event it waits with;
+  // Error then says why.
   bool Valid() const;
+  int Error() const { return wake_.Error(); }
 
  private:
   // Each of these runs with mutex_ held.
@@ -48,13 +50,15 @@ class PortEngine final : public CommPort {
   void Service(short revents);
   bool InputFlowControl() const;
   bool Throttled() const;
-  void PumpInput();
+  void PumpInput(short revents);
   void Receive(const uint8_t* bytes, size_t count);
   void ContinueWrite();
   void EndWrite();
   void CheckTxEmpty();
   void CheckModemLines();
-  void CheckCounters();
+  uint32_t CountLineErrors();
+  void DrainOutput();
+  bool Unmark(uint8_t b, uint32_t& errors);
   void MarkDead();
   void ApplyLineControl(const DCB& dcb);
   int PollTimeoutMs() const;
@@ -82,6 +86,8 @@ class PortEngine final : public CommPort {
   int lastModemLines_ = 0;
   bool countersKnown_ = false;
   SerialCounters lastCounters_;
+  int mark_ = 0;  // how much of a line-error mark the last bytes ended in
+  uint32_t pendingBreaks_ = 0;  // breaks counted whose marks have not come
 };
 
 }  // namespace async32

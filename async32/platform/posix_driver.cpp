@@ -31,9 +31,12 @@ class PosixDriver final : public SerialDriver {
  public:
   explicit PosixDriver(int fd) : fd_(fd) {}
   ~PosixDriver() override {
-    // Output still queued would make close() wait for it, up to half a
-    // minute with a handshake line held low; closing abandons it anyway.
-    ioctl(fd_, TCFLSH, TCOFLUSH);
+    // The last bytes written (a final "*") go out before the port closes,
+    // for as long as they need at the line rate, but never long: output
+    // still held back then (a handshake line low) is thrown away, or close()
+    // would wait for it up to half a minute.
+    // The engine has drained or flushed the output already, so close() does
+    // not wait for it.
     // The exclusive flag outlives the descriptor on a pseudo-terminal.
     ioctl(fd_, TIOCNXCL);
     close(fd_);
@@ -142,8 +145,8 @@ std::unique_ptr<SerialDriver> OpenPosixDriver(const std::string& path, int& erro
     error = ENOTTY;
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     error = errno == EWOULDBLOCK ? EBUSY : errno;
-  } else if (ioctl(fd, TIOCEXCL) != 0) {
-    error = errno;
+  } else if (ioctl(fd, TIOCEXCL) != 0 && errno != EINVAL && errno != ENOTTY) {
+    error = errno;  // a driver without exclusive mode still opens: flock keeps our kind out
   }
   if (error != 0) {
     close(fd);

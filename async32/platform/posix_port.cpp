@@ -20,7 +20,7 @@ std::unique_ptr<CommPort> CreateCommPort(const std::string& deviceName) {
   }
   auto port = std::make_unique<PortEngine>(std::move(driver));
   if (!port->Valid()) {
-    SetLastError(EMFILE);
+    SetLastError(port->Error());
     return nullptr;
   }
   return port;

@@ -99,6 +99,12 @@ int TermiosFromDcb(const DCB& dcb, const termios2& base, termios2& out) {
   t.c_ispeed = dcb.BaudRate;
   t.c_cflag |= size | parity | stop;
   if (dcb.Flag(fOutxCtsFlow) || dcb.RtsControl() == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+  // Line errors never add or change a byte: the kernel marks a break as
+  // \377 \0 \0 and a byte received with a parity or framing error as
+  // \377 \0 byte (a real \377 comes doubled), and the port engine takes the
+  // marks out. Without the marks a break would come in as an invented 0, and
+  // an erroneous byte as 0.
+  t.c_iflag |= PARMRK;
   if (dcb.Flag(fParity)) t.c_iflag |= INPCK;
   if (dcb.Flag(fOutX)) t.c_iflag |= IXON;
   if (dcb.Flag(fInX)) t.c_iflag |= IXOFF;
@@ -117,7 +123,9 @@ uint32_t InputSpeed(const termios2& t) {
 
 DCB DcbFromTermios(const termios2& t) {
   DCB dcb;
-  dcb.BaudRate = OutputSpeed(t);
+  // A device left at B0 (hung up) has no rate; the block must still be one
+  // that can be written back, so it says 9600, the component's own default.
+  dcb.BaudRate = OutputSpeed(t) != 0 ? OutputSpeed(t) : 9600;
   switch (t.c_cflag & CSIZE) {
     case CS5: dcb.ByteSize = 5; break;
     case CS6: dcb.ByteSize = 6; break;

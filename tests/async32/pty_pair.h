@@ -16,76 +16,56 @@ namespace testing_support {
 
 class PtyPair {
  public:
-  PtyPair() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
-      path_ = ptsname(master_);
-      // Holding the slave open keeps the master from seeing a hang-up while
-      // the component closes and reopens it.
-      holder_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    }
+  PtyPair() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    path_ = ptsname(master_);
+    // Held open, the slave gives the master no hang-up while the component reopens it.
+    holder_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   }
-  ~PtyPair() {
-    CloseMaster();
-    if (holder_ >= 0) close(holder_);
-  }
-  PtyPair(const PtyPair&) = delete;
-  PtyPair& operator=(const PtyPair&) = delete;
+  ~PtyPair() { CloseMaster(); }
 
   bool ok() const { return master_ >= 0 && holder_ >= 0; }
   const std::string& path() const { return path_; }
   int master() const { return master_; }
-
   // The device hangs up: the slave side sees POLLHUP and EIO.
   void CloseMaster() {
     if (master_ >= 0) close(master_);
-    master_ = -1;
     if (holder_ >= 0) close(holder_);
-    holder_ = -1;
+    master_ = holder_ = -1;
   }
 
+  bool Send(const std::string& s) { return Send(std::vector<uint8_t>(s.begin(), s.end())); }
   bool Send(const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
+      if (!Ready(POLLOUT, std::chrono::seconds(5))) return false;
       const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else if (!WaitFor(POLLOUT, std::chrono::seconds(5))) {
-        return false;
-      }
+      done += n > 0 ? static_cast<size_t>(n) : 0;
     }
     return true;
   }
-  bool Send(const std::string& text) { return Send(std::vector<uint8_t>(text.begin(), text.end())); }
-
-  // Reads until `count` bytes have come or the deadline passes.
-  std::vector<uint8_t> Receive(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    std::vector<uint8_t> got;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (got.size() < count) {
-      uint8_t buf[4096];
-      const ssize_t n = read(master_, buf, std::min(sizeof buf, count - got.size()));
-      if (n > 0) {
-        got.insert(got.end(), buf, buf + n);
-        continue;
-      }
-      const auto left = deadline - std::chrono::steady_clock::now();
-      if (left <= std::chrono::milliseconds(0) ||
-          !WaitFor(POLLIN, std::chrono::duration_cast<std::chrono::milliseconds>(left))) {
-        break;
-      }
+  // Reads until `count` bytes have come or the time is up.
+  std::vector<uint8_t> Receive(size_t count,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::vector<uint8_t> got(count);
+    size_t n = 0;
+    for (const auto end = Now() + timeout; n < count && Ready(POLLIN, end - Now());) {
+      const ssize_t r = read(master_, got.data() + n, count - n);
+      n += r > 0 ? static_cast<size_t>(r) : 0;
     }
+    got.resize(n);
     return got;
   }
 
  private:
-  bool WaitFor(short events, std::chrono::milliseconds timeout) {
+  using Clock = std::chrono::steady_clock;
+  static Clock::time_point Now() { return Clock::now(); }
+  bool Ready(short events, std::chrono::nanoseconds left) {
     pollfd p{master_, events, 0};
-    return poll(&p, 1, static_cast<int>(timeout.count())) > 0;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
+    return poll(&p, 1, ms > 0 ? static_cast<int>(ms) : 0) > 0;
   }
 
-  int master_ = -1;
-  int holder_ = -1;
+  int master_ = -1, holder_ = -1;
   std::string path_;
 };
 

@@ -26,23 +26,16 @@ class Logger : public ::testing::Test {
     arguments.insert(arguments.begin(), KAROLX_LOG_PROGRAM);
     return std::make_unique<ProgramRun>(arguments, dir.path().toStdString());
   }
-  bool UntilOutput(const ProgramRun& logger, const std::string& line, int times = 1) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (Count(logger, line) < times) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(10ms);
-    }
-    return true;
+  bool UntilOutput(const ProgramRun& logger, const std::string& line) {
+    for (int i = 0; i < 1000 && Count(logger, line) == 0; ++i) std::this_thread::sleep_for(10ms);
+    return Count(logger, line) > 0;
   }
-  static int Count(const ProgramRun& logger, const std::string& line) {
-    const std::string out = logger.Output();
-    int n = 0;
-    for (size_t at = out.find(line + "\n"); at != std::string::npos; at = out.find(line + "\n", at + 1)) ++n;
-    return n;
+  // How often `line` is a whole line of the output.
+  static long Count(const ProgramRun& logger, const std::string& line) {
+    const QStringList lines = QString::fromStdString(logger.Output()).split('\n');
+    return lines.count(QString::fromStdString(line));
   }
-  static DeviceLog Log(const devsim::DeviceSimulator& sim) {
-    return {sim.state().sent, sim.state().acked};
-  }
+  static DeviceLog Log(const devsim::DeviceSimulator& sim) { return {sim.state().sent, sim.state().acked}; }
 
   QTemporaryDir dir;
   std::string link = dir.filePath("device").toStdString();

@@ -20,21 +20,17 @@ class ProgramRun {
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
+    if ((pid_ = fork()) == 0) {
       const int fd = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (chdir(dir.c_str()) == 0 && dup2(fd, 1) == 1) execv(args[0], args.data());
       _exit(127);
     }
   }
-  ~ProgramRun() {
-    if (pid_ > 0) Stop(SIGKILL);
-  }
-  // Sends `signal` and returns the wait status.
+  ~ProgramRun() { Stop(SIGKILL); }
+  // Sends `signal` (0: none) and returns the wait status.
   int Stop(int signal) {
     int status = -1;
-    kill(pid_, signal);
-    waitpid(pid_, &status, 0);
+    if (pid_ > 0 && (signal == 0 || kill(pid_, signal) == 0)) waitpid(pid_, &status, 0);
     pid_ = -1;
     return status;
   }

@@ -31,7 +31,7 @@ class FaultTest : public WindowTest {
   devsim::DeviceSimulator& StartDevice(devsim::SimOptions options = {}) {
     sims.push_back(std::make_unique<devsim::DeviceSimulator>(options));
     sims.back()->start();
-    return *sims.back();
+    return Device();
   }
   devsim::DeviceSimulator& Device() { return *sims.back(); }
   size_t Acked() { return Device().state().recordsAcked; }
@@ -53,9 +53,8 @@ class FaultTest : public WindowTest {
     Until([&] {
       size_t sent = previousLines;
       for (const auto& sim : sims) {
-        const devsim::SimState s = sim->state();
-        sent += s.sent.empty() ? s.recordsSent
-                               : std::set<std::string>(s.sent.begin(), s.sent.end()).size();
+        const auto records = sim->state().sent;
+        sent += std::set(records.begin(), records.end()).size();
       }
       return static_cast<size_t>(LogLines()) >= sent;
     }, 5000);

@@ -2,7 +2,6 @@
 // acknowledged may be lost or damaged, and the program keeps working.
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -16,9 +15,8 @@ using namespace testing_support;
 
 const std::string kOverflowLine = "An input buffer overflow has occurred. There is either no";
 
-// The log file on a small file system of its own, which the test can make
-// read-only or fill up. Mounting needs privileges; without them the test is
-// skipped.
+// The log on a small file system of its own, to make read-only or fill up
+// (skipped where mounting is not allowed).
 class LogOnOwnFileSystem : public FaultTest {
  protected:
   void SetUp() override {
@@ -97,10 +95,9 @@ TEST_F(FaultTest, BurstFarLargerThanTheQueueIsHeldBackAndLoggedWhole) {
   EXPECT_EQ(StatusCount(kOverflowLine), 0) << "XON/XOFF holds the device back";
 }
 
-// Records arrive in random pieces, hold control bytes or every byte value,
-// with stray bytes after each answer; each is one line of the pane and
-// reaches the file exactly. Under XON/XOFF bytes 17 and 19 steer the line,
-// so a device that sends every value needs another flow control.
+// Records in random pieces, with control bytes or every byte value (without
+// XON/XOFF, where 17 and 19 steer the line) and stray bytes after each
+// answer: each is one line of the pane and reaches the file exactly.
 TEST_F(FaultTest, RandomPiecesControlBytesAndGarbageReachTheFileExactly) {
   for (bool allValues : {false, true}) {
     SCOPED_TRACE(allValues ? "every byte value" : "bytes 0, 13 and 26");
@@ -120,29 +117,6 @@ TEST_F(FaultTest, RandomPiecesControlBytesAndGarbageReachTheFileExactly) {
       EXPECT_EQ(QString::fromStdString(line).size(), 34 + kStamp.size());
     }
   }
-}
-
-TEST_F(FaultTest, HundredsOfOpenCloseClicksLeakNothing) {
-  devsim::SimOptions options;
-  options.chunkSize = 8;
-  StartDevice(options);
-  const std::string path = Device().slavePath();
-  OpenDevice(path);
-  Click("CloseButton");
-  const int fds = OpenDescriptors();
-  const int threads = Threads();
-  const size_t heap = mallinfo2().uordblks;
-  for (int i = 1; i <= 300; ++i) {
-    OpenDevice(path);
-    QTest::qWait(i % 100 == 0 ? 450 : 0);  // now and then long enough for records
-    Click("CloseButton");
-  }
-  EXPECT_EQ(OpenDescriptors(), fds);
-  EXPECT_EQ(Threads(), threads);
-  Click("Button1");  // the panes' lines are not a leak
-  EXPECT_LT(mallinfo2().uordblks, heap + 1024 * 1024);
-  OpenDevice(path);
-  ASSERT_TRUE(UntilAcked(Acked() + 2)) << "still logging";
 }
 
 TEST_F(FaultTest, SecondUserOfTheDeviceIsRefusedAndTheFirstLogsOn) {
@@ -179,19 +153,6 @@ TEST_F(FaultTest, BadDeviceNamesAreRefusedWithAMeaningfulCode) {
   EXPECT_EQ(OpenDescriptors(), fds) << "nothing stays open";
   unlink(file.c_str());
   unlink(fifo.c_str());
-}
-
-TEST_F(FaultTest, SettingsTheDeviceRefusesLeaveItWorking) {
-  StartDevice();
-  OpenDevice(Device().slavePath());
-  ASSERT_TRUE(UntilAcked(1));
-  Pick("DatabitsCombo", Qt::Key_Home);  // da4
-  EXPECT_EQ(Lines(Memo1()).back(), "Databits: da4");
-  Pick("DatabitsCombo", Qt::Key_End);
-  Pick("StopBitsCombo", Qt::Key_Down);  // sb15 with 8 data bits
-  EXPECT_EQ(Lines(Memo1()).back(), "StopBits: sb15");
-
-  ASSERT_TRUE(UntilAcked(Acked() + 2)) << "logging goes on";
 }
 
 }  // namespace

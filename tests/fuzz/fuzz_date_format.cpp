@@ -13,21 +13,18 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   TFormatSettings settings;
-  settings.ShortDatePattern = input.ConsumeRandomLengthString(64);
-  settings.LongDatePattern = input.ConsumeRandomLengthString(64);
-  settings.ShortTimePattern = input.ConsumeRandomLengthString(32);
-  settings.LongTimePattern = input.ConsumeRandomLengthString(32);
-  settings.DateSepChar = input.ConsumeRandomLengthString(4);
-  settings.TimeSepChar = input.ConsumeRandomLengthString(4);
-  settings.AmText = input.ConsumeRandomLengthString(16);
-  settings.PmText = input.ConsumeRandomLengthString(16);
+  for (auto [text, length] : {std::pair{&settings.ShortDatePattern, 64}, {&settings.LongDatePattern, 64},
+                              {&settings.ShortTimePattern, 32}, {&settings.LongTimePattern, 32},
+                              {&settings.DateSepChar, 4}, {&settings.TimeSepChar, 4},
+                              {&settings.AmText, 16}, {&settings.PmText, 16}}) {
+    *text = input.ConsumeRandomLengthString(length);
+  }
   settings.LongDayNames[input.ConsumeIntegralInRange(0, 6)] = input.ConsumeRandomLengthString(64);
   settings.LongMonthNames[input.ConsumeIntegralInRange(0, 11)] =
       input.ConsumeRandomLengthString(64);
   if (input.ConsumeBool()) {
-    TEra era{input.ConsumeIntegral<int>(), input.ConsumeIntegral<int>(),
-             input.ConsumeIntegral<int>(), input.ConsumeRandomLengthString(16)};
-    settings.Eras.push_back(era);
+    settings.Eras.push_back({input.ConsumeIntegral<int>(), input.ConsumeIntegral<int>(),
+                             input.ConsumeIntegral<int>(), input.ConsumeRandomLengthString(16)});
   }
   DateTimeParts moment;
   for (int* field : {&moment.year, &moment.month, &moment.day, &moment.dayOfWeek, &moment.hour,

@@ -1,21 +1,18 @@
-// The log append on any existing file contents and any line, against a plain
-// model: an end-of-file mark (byte 26) is cut off only when it comes after
-// the last CR LF of the file's last 128 bytes (anywhere in them when they
-// hold no CR LF); when what is kept does not end in CR LF, the new line
-// starts with one; the line and CR LF go at the end. Now and then the file
-// may not grow past a limit, so the append fails part way: the file must then
-// hold the kept part without any piece of the line. And now and then the
-// file is missing: the append fails with "File not found" and creates nothing.
+// The log append on any file contents and any line, against the model below;
+// now and then with a file that may not grow enough (the append fails and
+// leaves no piece of the line) or no file (it fails and creates none).
 #include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -28,17 +25,13 @@ void Check(bool holds) {
   if (!holds) __builtin_trap();
 }
 
-// One file in a directory of its own, in memory-backed /dev/shm where there
-// is one: on a disk each run's truncations cost far more than the append.
+// One file in memory-backed /dev/shm where there is one: on a disk each
+// run's truncations cost far more than the append.
 std::string ScratchPath() {
-  std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  dir += "/fuzz_log_append.XXXXXX";
-  Check(mkdtemp(dir.data()) != nullptr);
-  static const std::string kDir = dir;
-  atexit([] {
-    unlink((kDir + "/Karo.txt").c_str());
-    rmdir(kDir.c_str());
-  });
+  static std::string dir = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                           "/fuzz_log_append." + std::to_string(getpid());
+  mkdir(dir.c_str(), 0700);
+  atexit([] { std::filesystem::remove_all(dir); });
   return dir + "/Karo.txt";
 }
 

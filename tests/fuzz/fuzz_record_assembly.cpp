@@ -10,12 +10,10 @@
 
 #include "udemo/record_assembly.h"
 
-namespace {
 // A broken expectation stops the run as a crash, so the input is kept.
-void Check(bool holds) {
+static void Check(bool holds) {
   if (!holds) __builtin_trap();
 }
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);

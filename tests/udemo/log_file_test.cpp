@@ -47,14 +47,6 @@ class LogFile : public ::testing::Test {
   std::string message;
 };
 
-TEST_F(LogFile, AppendsRawBytesAndCrLfToAnExistingFile) {
-  Write("");
-  const std::string line = std::string("a\0b\rc\x1a" "d\xff", 8) + " (2005-11-02 14:05:09)";
-  ASSERT_EQ(Append(line), 0);
-  ASSERT_EQ(Append(line), 0);
-  EXPECT_EQ(Read(), line + "\r\n" + line + "\r\n");
-}
-
 // Another writer of this kind holds the file: the append waits for no one,
 // and writes nothing. (An open file description lock conflicts with the
 // append's record lock as another process's lock would.)

@@ -55,11 +55,7 @@ class WindowTest : public ::testing::Test {
   }
 
   template <typename T = QWidget>
-  T* W(const char* name) {
-    T* widget = form->findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
+  T* W(const char* name) { return form->findChild<T*>(name); }
   TMemo* Memo1() { return W<TMemo>("Memo1"); }
   TMemo* Memo2() { return W<TMemo>("Memo2"); }
   static std::vector<std::string> Lines(TMemo* memo) {
@@ -67,16 +63,10 @@ class WindowTest : public ::testing::Test {
     for (int i = 0; i < memo->LineCount(); ++i) lines.push_back(memo->Line(i).toStdString());
     return lines;
   }
-  long StatusCount(const std::string& line) {
-    const auto lines = Lines(Memo1());
-    return std::count(lines.begin(), lines.end(), line);
-  }
+  long StatusCount(const std::string& line) { return std::ranges::count(Lines(Memo1()), line); }
   void Click(const char* button) { QTest::mouseClick(W<QAbstractButton>(button), Qt::LeftButton); }
   // The operator picks an entry of a list with the keyboard.
-  void Pick(const char* list, Qt::Key key) {
-    W(list)->setFocus();
-    QTest::keyClick(W(list), key);
-  }
+  void Pick(const char* list, Qt::Key key) { QTest::keyClick(W(list), key); }
   void OpenDevice(const std::string& name) {
     W<QLineEdit>("Edit1")->setText(QString::fromStdString(name));
     Click("OpenButton");
@@ -88,10 +78,7 @@ class WindowTest : public ::testing::Test {
     std::ifstream in(logPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  long LogLines() {
-    const std::string log = LogContents();
-    return std::count(log.begin(), log.end(), '\n');
-  }
+  long LogLines() { return std::ranges::count(LogContents(), '\n'); }
   // Reads what the window sends until `count` bytes came.
   std::string FromWindow(size_t count) {
     std::string got;
@@ -108,10 +95,7 @@ class WindowTest : public ::testing::Test {
     return handlerErrors;
   }
   bool UntilHandlerError(const std::string& message) {
-    return Until([&] {
-      const auto e = HandlerErrors();
-      return std::find(e.begin(), e.end(), message) != e.end();
-    });
+    return Until([&] { return std::ranges::count(HandlerErrors(), message) > 0; });
   }
 
   std::shared_ptr<FixedItemSource> formats = std::make_shared<FixedItemSource>();

@@ -27,23 +27,19 @@ class Window : public WindowTest {
 };
 
 TEST_F(Window, StartUpState) {
-  EXPECT_TRUE(LineControlsEnabled(false));
-  EXPECT_TRUE(W("OpenButton")->isEnabled());
-  EXPECT_TRUE(W("TransmitButton")->isHidden());
-  EXPECT_TRUE(W("Label6")->isHidden());
+  EXPECT_TRUE(LineControlsEnabled(false) && W("OpenButton")->isEnabled());
+  EXPECT_TRUE(W("TransmitButton")->isHidden() && W("Label6")->isHidden());
   EXPECT_EQ(W<QLineEdit>("Edit1")->text(), "COM2");
   EXPECT_EQ(W<QLineEdit>("Edit1")->maxLength(), 15);
   for (auto [list, text] : {std::pair{"BaudRateCombo", "cbr4800"}, {"DatabitsCombo", "da8"},
                             {"ParityCombo", "paNone"}, {"StopBitsCombo", "sb10"}}) {
     EXPECT_EQ(W<QComboBox>(list)->currentText(), text);
   }
-  EXPECT_EQ(Memo1()->LineCount(), 0);
   EXPECT_EQ(Memo1()->maximumBlockCount(), TForm1::kStatusLineLimit);
   EXPECT_EQ(Lines(Memo2()), std::vector<std::string>{""});
-  EXPECT_EQ(form->Port().BaudRate(), cbr4800);
-  EXPECT_EQ(form->Port().FlowControl(), fcSoftware);
-  EXPECT_EQ(form->Port().ReadBufferSize(), 16384);
-  EXPECT_EQ(form->Port().Options(), TComm32Options{osParityCheck});
+  auto& port = form->Port();
+  EXPECT_EQ(std::tuple(port.BaudRate(), port.FlowControl(), port.ReadBufferSize(), port.Options()),
+            std::tuple(cbr4800, fcSoftware, 16384, TComm32Options{osParityCheck}));
   EXPECT_EQ(form->Timer().interval(), 200);
   EXPECT_EQ(TForm1().LogFileHolder().FileName, "Karo.txt");
 }
@@ -83,14 +79,12 @@ TEST_F(Window, OpenReportsSendsTheClockAndCloseUndoesIt) {
 // The device's clock is set from the clock itself, whatever the regional
 // formats of the stamps: 24- and 12-hour clocks, other orders and separators.
 TEST_F(Window, ClockMessageIsTheSameUnderEveryRegionalFormat) {
-  const struct {
-    const char *shortDate, *clock, *timeSeparator;
-  } regions[] = {{"dd.MM.yyyy", "1", ":"}, {"M/d/yy", "0", ":"}, {"yy/MM/dd", "1", "."}};
-  for (const auto& r : regions) {
-    SCOPED_TRACE(r.shortDate);
-    formats->Set(FormatItem::kShortDate, r.shortDate);
-    formats->Set(FormatItem::kClock, r.clock);
-    formats->Set(FormatItem::kTimeSeparator, r.timeSeparator);
+  for (auto [date, clock, timeSeparator] : {std::tuple{"dd.MM.yyyy", "1", ":"}, {"M/d/yy", "0", ":"},
+                                            {"yy/MM/dd", "1", "."}}) {
+    SCOPED_TRACE(date);
+    formats->Set(FormatItem::kShortDate, date);
+    formats->Set(FormatItem::kClock, clock);
+    formats->Set(FormatItem::kTimeSeparator, timeSeparator);
     ReloadFormatSettings();
     OpenDevice(pty.path());
     EXPECT_EQ(FromWindow(14), "(110205140509)");
