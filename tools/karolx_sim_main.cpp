@@ -29,6 +29,7 @@ on the first line. Runs until interrupted or until it hangs up.
   --garbage              stray bytes after each answer
   --transcript PATH      append every event to PATH
   --help                 show this text
+  --version              show the version
 )";
 
 bool ParseCount(const char* text, std::size_t& value) {
@@ -93,6 +94,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--help") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::string_view(argv[i]) == "--version") {
+      std::printf("karolx-sim %s\n", KAROLX_VERSION);
       return 0;
     }
   }
