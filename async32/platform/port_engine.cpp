@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "async32/platform/termios_map.h"
@@ -14,9 +15,12 @@ namespace async32 {
 namespace {
 
 constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
-// How often modem lines and the draining output are looked at while
-// something needs them; otherwise the monitor sleeps.
-constexpr int kLinePollMs = 10;
+// How often the draining output is looked at after a write.
+constexpr int kDrainPollMs = 10;
+// How often modem lines are asked for where the driver cannot wait for them:
+// each ask is a USB transfer on an adapter, and a line event a tenth of a
+// second late is still on time for anyone reading the status pane.
+constexpr int kModemPollMs = 100;
 // Reads per wake-up before other work gets a turn; poll() is level-triggered,
 // so what is left wakes the monitor again at once.
 constexpr int kMaxReadsPerWake = 16;
@@ -35,6 +39,7 @@ PortEngine::PortEngine(std::unique_ptr<SerialDriver> driver) : driver_(std::move
 // A terminal outlives the handle: what this port held or switched on must
 // not stay with the device for its next user.
 PortEngine::~PortEngine() {
+  StopModemWatch();
   DrainOutput();
   if (txHeld_) driver_->Flow(TCOON);
   if (rs485Toggle_) driver_->SetRs485Toggle(false);
@@ -131,6 +136,7 @@ bool PortEngine::SetupComm(uint32_t inQueue, uint32_t /*outQueue: writes keep th
 bool PortEngine::SetCommTimeouts(const COMMTIMEOUTS&) { return true; }
 
 bool PortEngine::SetCommMask(uint32_t mask) {
+  if (mask & kModemEvents) StartModemWatch();
   std::lock_guard lock(mutex_);
   mask_ = mask;
   events_ &= mask;
@@ -138,6 +144,51 @@ bool PortEngine::SetCommMask(uint32_t mask) {
   return true;
 }
 
+// Modem lines are waited for on a thread of their own, as the wait blocks in
+// the driver. Where no thread can be had, they are polled.
+void PortEngine::StartModemWatch() {
+  if (!modemLinesKnown_ || modemWatcher_.joinable()) return;
+  std::lock_guard lock(mutex_);
+  try {
+    modemWatcher_ = std::thread(&PortEngine::WatchModemLines, this);
+    modemLinesWaited_ = true;
+  } catch (const std::system_error&) {
+  }
+}
+
+// Looks at the lines before each wait, so that a change since the last look
+// is not missed. A driver that cannot wait hands the lines back to polling.
+void PortEngine::WatchModemLines() {
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      CheckModemLines();
+      if (events_ != 0) wake_.Set();
+    }
+    const int err = driver_->WaitModemChange();
+    if (err == ECANCELED) break;
+    if (err != 0) {
+      std::lock_guard lock(mutex_);
+      modemLinesWaited_ = false;
+      wake_.Set();
+      break;
+    }
+  }
+  modemWatchEnded_ = true;
+}
+
+void PortEngine::StopModemWatch() {
+  if (!modemWatcher_.joinable()) return;
+  while (!modemWatchEnded_) {
+    driver_->CancelModemWait();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  modemWatcher_.join();
+}
+
+// Events raised between waits (the modem-line watcher's) still wait for one
+// look at the device, so that what it reports together is handed over
+// together.
 WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
   for (;;) {
     if (stop.IsSet()) return WaitResult::kStopped;
@@ -145,12 +196,7 @@ WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
     int timeout = -1;
     {
       std::lock_guard lock(mutex_);
-      if (events_ != 0) {
-        mask = events_;
-        events_ = 0;
-        return WaitResult::kEvents;
-      }
-      if (dead_) {
+      if (dead_ && events_ == 0) {
         SetLastError(EIO);
         return WaitResult::kFailed;
       }
@@ -159,7 +205,7 @@ WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
       fds[0] = {stop.Fd(), POLLIN, 0};
       fds[1] = {wake_.Fd(), POLLIN, 0};
       fds[2] = {driver_->PollFd(), events, 0};
-      timeout = PollTimeoutMs();
+      timeout = events_ != 0 ? 0 : PollTimeoutMs();
     }
     if (poll(fds, 3, timeout) < 0) {
       if (errno == EINTR) continue;
@@ -169,7 +215,12 @@ WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
     if (fds[0].revents != 0) return WaitResult::kStopped;
     if (fds[1].revents != 0) wake_.Reset();
     std::lock_guard lock(mutex_);
-    Service(fds[2].revents);
+    if (!dead_) Service(fds[2].revents);
+    if (events_ != 0) {
+      mask = events_;
+      events_ = 0;
+      return WaitResult::kEvents;
+    }
   }
 }
 
@@ -186,10 +237,13 @@ bool PortEngine::Throttled() const {
   return InputFlowControl() && inQueue_.size() >= inQueueLimit_;
 }
 
+bool PortEngine::PollModemLines() const {
+  return modemLinesKnown_ && !modemLinesWaited_ && (mask_ & kModemEvents);
+}
+
 int PortEngine::PollTimeoutMs() const {
-  const bool draining = txEmptyWatch_ && !writeActive_;
-  const bool lines = modemLinesKnown_ && (mask_ & kModemEvents);
-  return (draining || lines) ? kLinePollMs : -1;
+  if (txEmptyWatch_ && !writeActive_) return kDrainPollMs;
+  return PollModemLines() ? kModemPollMs : -1;
 }
 
 // Received bytes are looked for on every wake, so that what a device
@@ -203,7 +257,7 @@ void PortEngine::Service(short revents) {
   if (dead_) return;
   if (writeActive_ && !txHeld_) ContinueWrite();
   CheckTxEmpty();
-  if (modemLinesKnown_ && (mask_ & kModemEvents)) CheckModemLines();
+  if (PollModemLines()) CheckModemLines();
 }
 
 void PortEngine::PumpInput(short revents) {

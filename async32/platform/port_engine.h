@@ -7,11 +7,15 @@
 //
 // Two threads use an engine: the owner's thread for every operation and the
 // monitor thread for WaitCommEvent, which also moves received bytes into the
-// queue and finishes pending writes. One mutex guards the state.
+// queue and finishes pending writes. Once modem events are selected, a third
+// waits for the modem lines to change, where the driver can. One mutex guards
+// the state.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "async32/platform/comm_port.h"
@@ -56,12 +60,17 @@ class PortEngine final : public CommPort {
   void EndWrite();
   void CheckTxEmpty();
   void CheckModemLines();
+  bool PollModemLines() const;
   uint32_t CountLineErrors();
   void DrainOutput();
   bool Unmark(uint8_t b, uint32_t& errors);
   void MarkDead();
   void ApplyLineControl(const DCB& dcb);
   int PollTimeoutMs() const;
+  // The modem-line watcher's own, run without mutex_ held.
+  void StartModemWatch();
+  void WatchModemLines();
+  void StopModemWatch();
 
   std::unique_ptr<SerialDriver> driver_;
   EventObject wake_;  // wakes the monitor when the mask or the write changes
@@ -84,6 +93,9 @@ class PortEngine final : public CommPort {
   bool dead_ = false;
   bool modemLinesKnown_ = false;
   int lastModemLines_ = 0;
+  bool modemLinesWaited_ = false;  // the watcher is waiting for them
+  std::thread modemWatcher_;
+  std::atomic<bool> modemWatchEnded_ = false;
   bool countersKnown_ = false;
   SerialCounters lastCounters_;
   int mark_ = 0;  // how much of a line-error mark the last bytes ended in

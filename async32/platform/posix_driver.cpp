@@ -8,6 +8,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 
@@ -27,16 +31,27 @@ int Ioctl(int fd, unsigned long request, void* arg) {
   return 0;
 }
 
+// The signal that ends a modem-line wait: TIOCMIWAIT sleeps until a line
+// changes or a signal arrives, and nothing else can wake it. Its handler does
+// nothing and is installed without SA_RESTART, so the ioctl fails with EINTR.
+// Zero when the signal is taken by another handler of the program.
+int CancelSignal() {
+  static const int signal = [] {
+    const int sig = SIGRTMIN + 4;
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) return 0;
+    struct sigaction wake {};
+    wake.sa_handler = [](int) {};
+    sigemptyset(&wake.sa_mask);
+    return sigaction(sig, &wake, nullptr) == 0 ? sig : 0;
+  }();
+  return signal;
+}
+
 class PosixDriver final : public SerialDriver {
  public:
   explicit PosixDriver(int fd) : fd_(fd) {}
   ~PosixDriver() override {
-    // The last bytes written (a final "*") go out before the port closes,
-    // for as long as they need at the line rate, but never long: output
-    // still held back then (a handshake line low) is thrown away, or close()
-    // would wait for it up to half a minute.
-    // The engine has drained or flushed the output already, so close() does
-    // not wait for it.
     // The exclusive flag outlives the descriptor on a pseudo-terminal.
     ioctl(fd_, TIOCNXCL);
     close(fd_);
@@ -60,6 +75,31 @@ class PosixDriver final : public SerialDriver {
   }
 
   int GetModemLines(int& bits) override { return Ioctl(fd_, TIOCMGET, &bits); }
+
+  int WaitModemChange() override {
+    const int sig = CancelSignal();
+    if (sig == 0) return ENOTSUP;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    waiter_ = pthread_self();
+    waiting_ = true;
+    const unsigned long lines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
+    int err = ECANCELED;
+    while (!cancelled_) {
+      err = ioctl(fd_, TIOCMIWAIT, lines) == 0 ? 0 : errno;
+      if (err != EINTR) break;
+      err = ECANCELED;
+    }
+    waiting_ = false;
+    return err;
+  }
+
+  void CancelModemWait() override {
+    cancelled_ = true;
+    if (waiting_) pthread_kill(waiter_, CancelSignal());
+  }
   int SetModemLines(int bits, bool on) override {
     return Ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits);
   }
@@ -110,6 +150,9 @@ class PosixDriver final : public SerialDriver {
 
  private:
   int fd_;
+  std::atomic<bool> cancelled_ = false;
+  std::atomic<bool> waiting_ = false;
+  pthread_t waiter_{};  // written before waiting_ is set
 };
 
 bool IsComName(const std::string& name, unsigned long& number) {

@@ -37,6 +37,13 @@ class SerialDriver {
   virtual int GetTermios(termios2& t) = 0;
   virtual int SetTermios(const termios2& t) = 0;
   virtual int GetModemLines(int& bits) = 0;            // TIOCM_ bits
+  // Blocks until an input line (CTS, DSR, RI, CD) changes: 0. ECANCELED once
+  // CancelModemWait has been called; another errno where the driver cannot
+  // wait for its lines (then they can only be asked for).
+  virtual int WaitModemChange() = 0;
+  // Ends the wait under way. A wait just about to begin may miss it, so the
+  // caller repeats this until the waiting thread has left.
+  virtual void CancelModemWait() = 0;
   virtual int SetModemLines(int bits, bool on) = 0;    // raise or drop
   virtual int GetCounters(SerialCounters& counters) = 0;
   virtual int SetBreak(bool on) = 0;

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <condition_variable>
 #include <cstring>
 #include <stdexcept>
@@ -146,6 +147,10 @@ struct FakeDevice final : SerialDriver {
   termios2 termios{0, 0, B9600 | CS8 | CREAD | CLOCAL, 0, 0, {}, 9600, 9600};
   std::function<void(termios2&)> quirk;  // changes what the device keeps of a setting
   std::atomic<int> lines = 0;
+  std::atomic<int> asks = 0;  // lines, counters or output queue asked for
+  std::condition_variable linesChanged;
+  bool canWait = true, waiting = false, cancelled = false;  // a wait for the lines
+  int waits = 0;
   std::atomic<uint32_t> brk = 0, frame = 0, overrun = 0, parity = 0, lost = 0;  // line events
   bool breakOn = false, flowStopped = false;
   std::atomic<bool> zeroOnce = false;  // the next read with nothing there gives 0
@@ -174,6 +179,18 @@ struct FakeDevice final : SerialDriver {
     else incoming += '\0';
     Interrupt();
   }
+  // Changes the input lines. With a watcher, returns once it has looked at
+  // them and waits again, so that the change is seen in one known wait.
+  void SetLines(int bits) {
+    std::unique_lock l(mutex);
+    if (canWait) {
+      ASSERT_TRUE(linesChanged.wait_for(l, 10s, [&] { return waiting; }));
+    }
+    lines = bits;
+    const int was = waits;
+    linesChanged.notify_all();
+    if (canWait) linesChanged.wait_for(l, 10s, [&] { return waits > was; });
+  }
   void Accept(size_t bytes) { std::lock_guard l(mutex); accept = bytes; Interrupt(); }
   std::string Written() { std::lock_guard l(mutex); return written; }
   size_t Waiting() { std::lock_guard l(mutex); return incoming.size(); }
@@ -196,14 +213,27 @@ struct FakeDevice final : SerialDriver {
   }
   int GetTermios(termios2& t) override { t = termios; return 0; }
   int SetTermios(const termios2& t) override { termios = t; if (quirk) quirk(termios); return 0; }
-  int GetModemLines(int& bits) override { bits = lines; return 0; }
+  int GetModemLines(int& bits) override { ++asks; bits = lines; return 0; }
+  // As TIOCMIWAIT: a change counts from the moment the wait begins.
+  int WaitModemChange() override {
+    if (!canWait) return ENOTTY;
+    std::unique_lock l(mutex);
+    const int from = lines;
+    ++waits;
+    waiting = true;
+    linesChanged.notify_all();
+    linesChanged.wait(l, [&] { return cancelled || ((lines ^ from) & ~(TIOCM_DTR | TIOCM_RTS)); });
+    waiting = false;
+    return cancelled ? ECANCELED : 0;
+  }
+  void CancelModemWait() override { std::lock_guard l(mutex); cancelled = true; linesChanged.notify_all(); }
   int SetModemLines(int bits, bool on) override { on ? lines |= bits : lines &= ~bits; return 0; }
-  int GetCounters(SerialCounters& c) override { c = {brk, frame, overrun, parity, lost}; return 0; }
+  int GetCounters(SerialCounters& c) override { ++asks; c = {brk, frame, overrun, parity, lost}; return 0; }
   int SetBreak(bool on) override { breakOn = on; return 0; }
   int Flush(int queue) override { outputFlushes += queue == TCOFLUSH; return 0; }
   int Flow(int action) override { flowStopped = action == TCOOFF; return 0; }
   // Everything goes at once, but for `unsent` bytes that leave one a call.
-  int OutputQueue(int& bytes) override { bytes = unsent > 0 ? unsent-- : 0; return 0; }
+  int OutputQueue(int& bytes) override { ++asks; bytes = unsent > 0 ? unsent-- : 0; return 0; }
   int SetRs485Toggle(bool) override { return ENOTTY; }
   uint32_t ProviderSubType() override { return PST_RS232; }
 };
@@ -211,10 +241,12 @@ struct FakeDevice final : SerialDriver {
 class FakeComm32 : public TComm32 {
  public:
   std::function<void(termios2&)> quirk;
+  bool canWaitForLines = true;
   FakeDevice* device = nullptr;  // the device of the last open
   std::unique_ptr<CommPort> CreatePort(const std::string&) override {
     auto driver = std::make_unique<FakeDevice>();
     (device = driver.get())->quirk = quirk;
+    driver->canWait = canWaitForLines;
     return std::make_unique<PortEngine>(std::move(driver));
   }
 };
@@ -270,7 +302,7 @@ TEST_F(Comm32Fake, OneWaitIsHandedOverInTheFixedOrderWithOneErrorCheck) {
   device.LineError(device.brk);
   device.LineError(device.frame, 'x');
   device.LineError(device.parity, 'y');
-  device.lines |= TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD;
+  device.SetLines(TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD | device.lines);
   device.Feed(std::string("b\0", 2));  // NUL is the event character
   ASSERT_EQ(comm.Write("?", 1), 1);
   ASSERT_TRUE(pump.Until([&] { return events.size() >= 10; }));
@@ -301,6 +333,26 @@ TEST_F(Comm32Fake, LineErrorsNeverChangeTheBytesAndComeOnce) {
   EXPECT_EQ(received, "ABC\377DEF");
   EXPECT_EQ(std::count(events.begin(), events.end(), "break"), 1);
   EXPECT_EQ(std::count(events.begin(), events.end(), ErrorEvent(CE_BREAK | CE_FRAME | CE_RXPARITY)), 1);
+}
+
+// Each ask is a USB transfer on an adapter: an idle port waits for its modem
+// lines, and asks for them only where the driver cannot wait.
+TEST_F(Comm32Fake, AnIdlePortMakesNoDeviceCallsAndLineChangesStillArrive) {
+  for (bool canWait : {true, false}) {
+    comm.canWaitForLines = canWait;
+    comm.Open();
+    FakeDevice& d = *comm.device;
+    if (canWait) {
+      ASSERT_TRUE(pump.Until([&] { std::lock_guard l(d.mutex); return d.waiting; }));
+      const int asked = d.asks;
+      std::this_thread::sleep_for(250ms);
+      EXPECT_EQ(d.asks, asked);
+    }
+    d.SetLines(canWait ? TIOCM_CTS : TIOCM_DSR);
+    ASSERT_TRUE(pump.Until([&] { return events.size() == (canWait ? 1u : 2u); }));
+    comm.Close();  // ends the wait
+  }
+  EXPECT_EQ(events, (Events{"cts", "dsr"}));
 }
 
 TEST_F(Comm32Fake, HandlerExceptionGoesToTheHookAndNoEventOutlivesDestroying) {
@@ -589,6 +641,50 @@ TEST_F(Comm32Pty, NamesOpenFailuresAndExclusiveUse) {
   comm.Close();  // frees the device for the next opener
   second.Open();
   EXPECT_TRUE(second.IsOpen());
+}
+
+// What serial drivers do and a pseudo-terminal does not, played on its
+// descriptor: a driver that refuses exclusive mode, and one with modem lines
+// whose wait (as the kernel's) sleeps until a line changes or a signal comes.
+std::atomic<int> refuseExclusive = 0, modemWaits = 0;
+std::atomic<bool> ptyModemLines = false;
+}  // namespace
+}  // namespace async32
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
+  static const auto real = reinterpret_cast<int (*)(int, unsigned long, void*)>(dlsym(RTLD_NEXT, "ioctl"));
+  va_list args;
+  va_start(args, request);
+  void* const arg = va_arg(args, void*);
+  va_end(args);
+  using namespace async32;
+  if (request == TIOCEXCL && refuseExclusive) return errno = refuseExclusive, -1;
+  if (request == TIOCMGET && ptyModemLines) return *static_cast<int*>(arg) = TIOCM_DSR, 0;
+  if (request == TIOCMIWAIT && ptyModemLines) {
+    // Sleeps as the kernel's wait does: a handled signal ends it, with EINTR,
+    // unless the handler asked for calls to be restarted.
+    static int never[2] = {-1, -1};
+    static const int made = pipe2(never, O_CLOEXEC);
+    ++modemWaits;
+    char byte;
+    return made == 0 ? static_cast<int>(read(never[0], &byte, 1)) : -1;
+  }
+  return real(fd, request, arg);
+}
+
+namespace async32 {
+namespace {
+
+TEST_F(Comm32Pty, CloseEndsAModemLineWaitAndExclusiveModeMayBeRefused) {
+  refuseExclusive = EINVAL;
+  ptyModemLines = true;
+  comm.Open();
+  refuseExclusive = 0;
+  EXPECT_EQ(opens, (Opens{{PST_UNSPECIFIED, 0}}));
+  for (auto end = Clock::now() + 10s; modemWaits == 0 && Clock::now() < end;) std::this_thread::yield();
+  comm.Close();  // hangs here if nothing ends the wait
+  ptyModemLines = false;
+  EXPECT_EQ(modemWaits, 1);
 }
 
 TEST_F(Comm32Pty, SoftwareFlowControlWithASmallQueueLosesNothing) {
