@@ -324,6 +324,7 @@ TEST_F(Comm32Fake, LineErrorsNeverChangeTheBytesAndComeOnce) {
   comm.Open();
   FakeDevice& d = *comm.device;
   d.Feed("AB");
+  ASSERT_TRUE(pump.UntilQueued(1));  // the rest comes while the monitor waits in that hand-over
   d.LineError(d.brk);
   d.LineError(d.parity, 'C');
   d.Feed("\377D");
