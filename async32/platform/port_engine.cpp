@@ -34,6 +34,7 @@ PortEngine::PortEngine(std::unique_ptr<SerialDriver> driver) : driver_(std::move
   dcb_ = DcbFromTermios(applied_);
   modemLinesKnown_ = driver_->GetModemLines(lastModemLines_) == 0;
   countersKnown_ = driver_->GetCounters(lastCounters_) == 0;
+  lastModemCounts_ = lastCounters_;
 }
 
 // A terminal outlives the handle: what this port held or switched on must
@@ -162,7 +163,8 @@ void PortEngine::WatchModemLines() {
   for (;;) {
     {
       std::lock_guard lock(mutex_);
-      CheckModemLines();
+      SerialCounters counts;
+      CheckModemLines(countersKnown_ && driver_->GetCounters(counts) == 0 ? &counts : nullptr);
       if (events_ != 0) wake_.Set();
     }
     const int err = driver_->WaitModemChange();
@@ -399,15 +401,27 @@ void PortEngine::CheckTxEmpty() {
   Raise(EV_TXEMPTY);
 }
 
-void PortEngine::CheckModemLines() {
+// Compares the lines with the last look. With the kernel's counts, a count
+// that moved is a change too: a line that flipped and back between two looks,
+// or a ring that the UART counts only as it ends, when RI is off again.
+void PortEngine::CheckModemLines(const SerialCounters* counts) {
   int lines = 0;
   if (driver_->GetModemLines(lines) != 0) return;
-  const int changed = lines ^ lastModemLines_;
+  const int was = lastModemLines_;
+  const int changed = lines ^ was;
   lastModemLines_ = lines;
-  if (changed & TIOCM_CTS) Raise(EV_CTS);
-  if (changed & TIOCM_DSR) Raise(EV_DSR);
-  if (changed & TIOCM_CD) Raise(EV_RLSD);
-  if ((changed & TIOCM_RI) && (lines & TIOCM_RI)) Raise(EV_RING);
+  SerialCounters moved;
+  if (counts) {
+    const SerialCounters& last = lastModemCounts_;
+    moved = {.cts = counts->cts - last.cts, .dsr = counts->dsr - last.dsr,
+             .rng = counts->rng - last.rng, .dcd = counts->dcd - last.dcd};
+    lastModemCounts_ = *counts;
+  }
+  if ((changed & TIOCM_CTS) || moved.cts) Raise(EV_CTS);
+  if ((changed & TIOCM_DSR) || moved.dsr) Raise(EV_DSR);
+  if ((changed & TIOCM_CD) || moved.dcd) Raise(EV_RLSD);
+  const bool rose = (changed & TIOCM_RI) && (lines & TIOCM_RI);
+  if (rose || (moved.rng && !((lines | was) & TIOCM_RI))) Raise(EV_RING);
 }
 
 bool PortEngine::ClearCommError(uint32_t& errors, COMSTAT& stat) {

@@ -59,7 +59,7 @@ class PortEngine final : public CommPort {
   void ContinueWrite();
   void EndWrite();
   void CheckTxEmpty();
-  void CheckModemLines();
+  void CheckModemLines(const SerialCounters* counts = nullptr);
   bool PollModemLines() const;
   uint32_t CountLineErrors();
   void DrainOutput();
@@ -98,6 +98,7 @@ class PortEngine final : public CommPort {
   std::atomic<bool> modemWatchEnded_ = false;
   bool countersKnown_ = false;
   SerialCounters lastCounters_;
+  SerialCounters lastModemCounts_;  // as of the watcher's last look
   int mark_ = 0;  // how much of a line-error mark the last bytes ended in
   uint32_t pendingBreaks_ = 0;  // breaks counted whose marks have not come
 };

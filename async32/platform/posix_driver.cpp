@@ -112,6 +112,10 @@ class PosixDriver final : public SerialDriver {
     c.overrun = static_cast<uint32_t>(k.overrun);
     c.parity = static_cast<uint32_t>(k.parity);
     c.bufOverrun = static_cast<uint32_t>(k.buf_overrun);
+    c.cts = static_cast<uint32_t>(k.cts);
+    c.dsr = static_cast<uint32_t>(k.dsr);
+    c.rng = static_cast<uint32_t>(k.rng);
+    c.dcd = static_cast<uint32_t>(k.dcd);
     return 0;
   }
 

@@ -15,13 +15,15 @@
 
 namespace async32 {
 
-// The kernel's running counts of line events (TIOCGICOUNT).
+// The kernel's running counts of line events (TIOCGICOUNT). A UART of the
+// 16550 kind counts a ring only as it ends; other drivers count both edges.
 struct SerialCounters {
   uint32_t brk = 0;
   uint32_t frame = 0;
   uint32_t overrun = 0;
   uint32_t parity = 0;
   uint32_t bufOverrun = 0;
+  uint32_t cts = 0, dsr = 0, rng = 0, dcd = 0;  // modem-line changes
 };
 
 class SerialDriver {

@@ -150,7 +150,10 @@ struct FakeDevice final : SerialDriver {
   std::atomic<int> asks = 0;  // lines, counters or output queue asked for
   std::condition_variable linesChanged;
   bool canWait = true, waiting = false, cancelled = false;  // a wait for the lines
+  bool ringEdges = false;  // rings counted at both edges, as USB adapters do
   int waits = 0;
+  SerialCounters modem;  // line changes, counted as a UART of the 16550 kind does:
+  uint32_t Counted() const { return modem.cts + modem.dsr + modem.rng + modem.dcd; }
   std::atomic<uint32_t> brk = 0, frame = 0, overrun = 0, parity = 0, lost = 0;  // line events
   bool breakOn = false, flowStopped = false;
   std::atomic<bool> zeroOnce = false;  // the next read with nothing there gives 0
@@ -179,17 +182,24 @@ struct FakeDevice final : SerialDriver {
     else incoming += '\0';
     Interrupt();
   }
-  // Changes the input lines. With a watcher, returns once it has looked at
-  // them and waits again, so that the change is seen in one known wait.
-  void SetLines(int bits) {
+  // Changes the input lines; those in `blips` flip and flip back. A change
+  // that ends a watcher's wait returns once it has looked at the lines and
+  // waits again: the change is seen in one known wait.
+  void SetLines(int bits, int blips = 0) {
     std::unique_lock l(mutex);
     if (canWait) {
       ASSERT_TRUE(linesChanged.wait_for(l, 10s, [&] { return waiting; }));
     }
+    const int changed = lines ^ bits;
     lines = bits;
+    const uint32_t counted = Counted();
     const int was = waits;
+    for (auto [bit, count] : {std::pair(TIOCM_CTS, &modem.cts), {TIOCM_DSR, &modem.dsr}, {TIOCM_CD, &modem.dcd}}) {
+      *count += ((changed & bit) != 0) + 2 * ((blips & bit) != 0);
+    }
+    modem.rng += (changed & TIOCM_RI) && (ringEdges || !(bits & TIOCM_RI));  // a ring as it ends
     linesChanged.notify_all();
-    if (canWait) linesChanged.wait_for(l, 10s, [&] { return waits > was; });
+    if (canWait && Counted() != counted) linesChanged.wait_for(l, 10s, [&] { return waits > was; });
   }
   void Accept(size_t bytes) { std::lock_guard l(mutex); accept = bytes; Interrupt(); }
   std::string Written() { std::lock_guard l(mutex); return written; }
@@ -214,21 +224,26 @@ struct FakeDevice final : SerialDriver {
   int GetTermios(termios2& t) override { t = termios; return 0; }
   int SetTermios(const termios2& t) override { termios = t; if (quirk) quirk(termios); return 0; }
   int GetModemLines(int& bits) override { ++asks; bits = lines; return 0; }
-  // As TIOCMIWAIT: a change counts from the moment the wait begins.
+  // As TIOCMIWAIT: a change counted from the moment the wait begins.
   int WaitModemChange() override {
     if (!canWait) return ENOTTY;
     std::unique_lock l(mutex);
-    const int from = lines;
+    const uint32_t from = Counted();
     ++waits;
     waiting = true;
     linesChanged.notify_all();
-    linesChanged.wait(l, [&] { return cancelled || ((lines ^ from) & ~(TIOCM_DTR | TIOCM_RTS)); });
+    linesChanged.wait(l, [&] { return cancelled || Counted() != from; });
     waiting = false;
     return cancelled ? ECANCELED : 0;
   }
   void CancelModemWait() override { std::lock_guard l(mutex); cancelled = true; linesChanged.notify_all(); }
   int SetModemLines(int bits, bool on) override { on ? lines |= bits : lines &= ~bits; return 0; }
-  int GetCounters(SerialCounters& c) override { ++asks; c = {brk, frame, overrun, parity, lost}; return 0; }
+  int GetCounters(SerialCounters& c) override {
+    ++asks;
+    std::lock_guard l(mutex);
+    c = {brk, frame, overrun, parity, lost, modem.cts, modem.dsr, modem.rng, modem.dcd};
+    return 0;
+  }
   int SetBreak(bool on) override { breakOn = on; return 0; }
   int Flush(int queue) override { outputFlushes += queue == TCOFLUSH; return 0; }
   int Flow(int action) override { flowStopped = action == TCOOFF; return 0; }
@@ -345,12 +360,20 @@ TEST_F(Comm32Fake, AnIdlePortMakesNoDeviceCallsAndLineChangesStillArrive) {
   const int asked = d.asks;
   std::this_thread::sleep_for(250ms);
   EXPECT_EQ(d.asks, asked);
+  d.SetLines(TIOCM_RI);  // a ring counted only as it ends is over when the port looks
+  d.SetLines(0);
+  ASSERT_TRUE(pump.Until([&] { return events.size() == 1; }));
+  d.ringEdges = true;
+  d.SetLines(TIOCM_RI);
+  ASSERT_TRUE(pump.Until([&] { return events.size() == 2; }));
+  d.SetLines(TIOCM_CTS, TIOCM_CD);  // the ring's end is no second ring; a carrier blip is an event
+  ASSERT_TRUE(pump.Until([&] { return events.back() == "rlsd"; }));
   comm.Close();  // ends the wait
   comm.canWaitForLines = false;
   comm.Open();
   comm.device->SetLines(TIOCM_DSR);
-  ASSERT_TRUE(pump.Until([&] { return !events.empty(); }));
-  EXPECT_EQ(events, Events{"dsr"});
+  ASSERT_TRUE(pump.Until([&] { return events.back() == "dsr"; }));
+  EXPECT_EQ(events, (Events{"ring", "ring", "cts", "rlsd", "dsr"}));
 }
 
 TEST_F(Comm32Fake, HandlerExceptionGoesToTheHookAndNoEventOutlivesDestroying) {
@@ -649,6 +672,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     static int never[2] = {-1, -1};
     static const int made = pipe2(never, O_CLOEXEC);
     ++modemWaits;
+    timespec left{0, 50'000'000};  // a signal may come before the wait sleeps: it is used up
+    while (nanosleep(&left, &left) != 0) continue;
     char byte;
     return made == 0 ? static_cast<int>(read(never[0], &byte, 1)) : -1;
   }
