@@ -79,6 +79,7 @@ void TPollProtocol::Opened(int32_t ProviderSubType, int32_t Error) {
   }
   FLost = false;
   if (std::exchange(FWasLost, false)) Status("Device back: " + name);
+  FPolled = FHeard = false;
   FTimer.start();
   if (FStaleAfter > 0) FWatchdog.start();
   Status("  Device ready: " + name + " (code: 0)");
@@ -114,6 +115,10 @@ void TPollProtocol::LineErrors(int32_t Errors) {
 // them again, and the failure is reported as a failed append is.
 void TPollProtocol::Tick() {
   FTimer.stop();
+  if (!FPolled && std::exchange(FHeard, false)) {
+    FTimer.start();
+    return;
+  }
   std::exception_ptr syncFailure;
   bool acknowledged = false;
   if (FAckPending) {
@@ -129,6 +134,7 @@ void TPollProtocol::Tick() {
     FPort.Write("*", 1);
   } else {
     FRecordIndex = 1;
+    FPolled = true;
     FPort.Write("?", 1);
   }
   FLogFailed = false;
@@ -151,7 +157,8 @@ void TPollProtocol::Received(int32_t Count) {
       return;
     }
     Status("Reading " + std::to_string(read) + " characters", TStatusKind::Routine);
-    for (int32_t i = 0; i < read; ++i) {
+    if (!FPolled) FHeard = true;
+    for (int32_t i = 0; i < read && FPolled; ++i) {
       if (StoreRecordByte(FRecord, FRecordIndex, buffer[static_cast<size_t>(i)])) CompleteRecord();
     }
     remaining -= part;

@@ -99,6 +99,12 @@ class TPollProtocol {
   // A record of this poll interval could not be logged: the next tick must
   // not acknowledge, or the device would drop that record.
   bool FLogFailed = false;
+  // Until the first "?" of an open, bytes are the rest of an answer to an
+  // earlier poll, cut anywhere: they are dropped, and the poll waits for a
+  // tick with none. A line that is never quiet is never polled: logging
+  // records cut anywhere, and acknowledging them, would lose the real ones.
+  bool FPolled = false;
+  bool FHeard = false;
   TRecord FRecord{};
   int32_t FRecordIndex = 0;
   uint8_t FRecordLines = 0;
