@@ -36,6 +36,9 @@ class TCustomComm32 {
 
   bool IsOpen() const { return FHandle != nullptr; }
   void Open();
+  // Waits for the monitor thread to end. Never call it (or Open, which closes
+  // first) from a handler of the same port: the monitor waits for that handler
+  // to return, so neither would go on. A handler may close another port.
   void Close();
   // Bytes written, 0 (this write goes on in the background, or an earlier
   // one still does and nothing was sent), or -1. The bytes are copied: the
