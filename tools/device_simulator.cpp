@@ -26,10 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Written bytes reach the terminal's input queue some microseconds after
-// write() returns. An acknowledgement is counted only once the last write is
-// this old, so that the queue's length tells which records the program has taken.
-constexpr auto kSettle = std::chrono::milliseconds(2);
 // The input queue holds 4 KiB; what does not fit waits in the kernel unseen by
 // FIONREAD. The device keeps less than that queued, as a serial line would, and
 // counts bytes younger than kFlowWindow as queued; when full it looks again
@@ -37,9 +33,9 @@ constexpr auto kSettle = std::chrono::milliseconds(2);
 constexpr std::size_t kMaxQueued = 3000;
 constexpr auto kFlowWindow = std::chrono::milliseconds(5);
 constexpr auto kFlowRetry = std::chrono::milliseconds(1);
-// A paced line keeps its schedule across delays this short (a late wake-up, the
-// wait for an acknowledgement to settle), so its average is the line rate.
-constexpr auto kPaceSlack = kSettle + std::chrono::milliseconds(1);
+// A paced line keeps its schedule across delays this short (a late wake-up),
+// so its average is the line rate.
+constexpr auto kPaceSlack = std::chrono::milliseconds(3);
 constexpr std::size_t kClockMessageSize = 14;
 constexpr std::size_t kMaxGarbage = DeviceSimulator::kRecordSize - 1;
 
@@ -85,7 +81,6 @@ class DeviceSimulator::Device {
   void handleClockMessage();
   void handlePoll();
   void handleAck();
-  void countAcknowledged();
   Record newRecord();
   void queue(Record record);
   void queueGarbage();
@@ -112,9 +107,7 @@ class DeviceSimulator::Device {
   std::uint64_t written_ = 0;  // bytes written since start
   std::size_t recordsWritten_ = 0;
   bool streaming_ = false;
-  bool ackWaiting_ = false;  // a "*" waits for the input queue to settle
   bool done_ = false;
-  Clock::time_point lastWrite_{};
   Clock::time_point nextWriteAt_{};
   std::deque<std::pair<Clock::time_point, std::size_t>> recentWrites_;  // within kFlowWindow
   std::size_t chunk_ = 0;  // size of the next write, once drawn
@@ -127,18 +120,14 @@ void DeviceSimulator::Device::run() {
     const bool outWaiting = outPos_ < out_.size();
     std::optional<Clock::time_point> wake;
     short events = 0;
-    if (ackWaiting_) {
-      wake = lastWrite_ + kSettle;
-    } else {
-      // Like the real device, it takes the next command once its answer is out.
-      if (options_.stream || !outWaiting) events |= POLLIN;
-      if (outWaiting && options_.pace && nextWriteAt_ > now) {
-        wake = nextWriteAt_;
-      } else if (outWaiting && terminalFull(now)) {
-        wake = now + kFlowRetry;
-      } else if (outWaiting) {
-        events |= POLLOUT;
-      }
+    // Like the real device, it takes the next command once its answer is out.
+    if (options_.stream || !outWaiting) events |= POLLIN;
+    if (outWaiting && nextWriteAt_ > now) {
+      wake = nextWriteAt_;  // the line's pace, or an answer that starts late
+    } else if (outWaiting && terminalFull(now)) {
+      wake = now + kFlowRetry;
+    } else if (outWaiting) {
+      events |= POLLOUT;
     }
     pollfd fds[2] = {{sim_.master_, events, 0}, {sim_.stopEvent_, POLLIN, 0}};
     timespec timeout{};
@@ -150,10 +139,6 @@ void DeviceSimulator::Device::run() {
     if (ppoll(fds, 2, wake ? &timeout : nullptr, nullptr) < 0 && errno != EINTR) break;
     if (fds[1].revents) break;
 
-    if (ackWaiting_ && Clock::now() >= lastWrite_ + kSettle) {
-      ackWaiting_ = false;
-      countAcknowledged();
-    }
     const short got = fds[0].revents;
     if (got & POLLIN) {
       unsigned char byte;
@@ -199,41 +184,29 @@ void DeviceSimulator::Device::handlePoll() {
     streaming_ = true;
     return;
   }
+  if (options_.answerDelay.count() > 0 && out_.empty()) {
+    nextWriteAt_ = std::max(nextWriteAt_, Clock::now() + options_.answerDelay);
+  }
   if (batchAcked_) {
     batch_.clear();
     for (int i = 0; i < std::max(1, options_.recordsPerPoll); ++i) batch_.push_back(newRecord());
     batchAcked_ = false;
   }
   for (const Record& record : batch_) queue(record);
-  if (options_.garbage) queueGarbage();
+  if (options_.garbage && random_() % 2 == 0) queueGarbage();
 }
 
+// "*" acknowledges every record written since the last "*", whether or not
+// the program has taken it from the line yet: the device cannot tell.
 void DeviceSimulator::Device::handleAck() {
   note("ACK");
-  sim_.update([](SimState& state) { ++state.acks; });
   batchAcked_ = true;
-  if (Clock::now() - lastWrite_ < kSettle) {
-    ackWaiting_ = true;
-  } else {
-    countAcknowledged();
-  }
-}
-
-// "*" acknowledges the records written since the last "*" that the program has
-// taken from the terminal; records still queued there wait for a later "*".
-void DeviceSimulator::Device::countAcknowledged() {
-  int queued = 0;
-  if (ioctl(sim_.heldSlave_, FIONREAD, &queued) != 0) queued = 0;
-  const std::uint64_t taken = written_ - static_cast<std::uint64_t>(queued);
-  std::vector<Record> acked, waiting;
-  for (Record& record : unacked_)
-    (record.end <= taken ? acked : waiting).push_back(std::move(record));
-  unacked_ = std::move(waiting);
-  if (acked.empty()) return;
+  std::vector<Record> acked = std::exchange(unacked_, {});
   if (sim_.transcript_) {
     for (const Record& record : acked) sim_.transcript_->acked(record.index);
   }
   sim_.update([&](SimState& state) {
+    ++state.acks;
     state.recordsAcked += acked.size();
     if (!options_.keepRecords) return;
     for (Record& record : acked) state.acked.push_back(std::move(record.bytes));
@@ -292,7 +265,6 @@ void DeviceSimulator::Device::writeChunk(std::size_t size) {
   chunk_ = bytes < chunk_ ? chunk_ - bytes : 0;
   outPos_ += bytes;
   written_ += bytes;
-  lastWrite_ = now;
   recentWrites_.emplace_back(now, bytes);
   if (const unsigned rate = options_.pace ? LineRate(sim_.master_) : 0) {
     // Ten bits per byte (start, eight data, stop); after a longer pause the

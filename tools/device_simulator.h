@@ -2,11 +2,10 @@
 // message, answers each "?" with 34-byte records and moves on to the next
 // record only after "*". Used by the karolx-sim program, tests and benchmarks.
 //
-// A "*" acknowledges the records written since the previous "*" that the
-// program has taken from the terminal; records still waiting in the terminal
-// are left for a later "*". Like a serial line, the device never has more than
-// about 3000 bytes waiting in the terminal: a large answer goes out as fast as
-// the program takes it.
+// A "*" acknowledges every record written since the previous "*", as the
+// real device takes it: records still on the line are forgotten too. Like a
+// serial line, the device never has more than about 3000 bytes waiting in the
+// terminal: a large answer goes out as fast as the program takes it.
 #pragma once
 
 #include <chrono>
@@ -30,9 +29,10 @@ struct SimOptions {
   bool specialBytes = false;    // bytes 0, 13 and 26 inside every record
   bool allByteValues = false;   // records carry every byte value 0..255 in turn
   bool pace = false;            // send no faster than the terminal's current line rate
+  std::chrono::milliseconds answerDelay{0};  // an answer starts this long after its "?"
   std::size_t hangupAfter = 0;  // hang up after this many records written; 0: never
   bool stream = false;          // from the first "?" on, records back to back without polls
-  bool garbage = false;         // 1..33 stray bytes after each answer (not in stream mode)
+  bool garbage = false;         // 1..33 stray bytes after one answer in two (not in stream mode)
   bool keepRecords = true;      // keep record bytes in SimState (off for long runs)
   std::string transcriptPath;   // append one line per event; empty: none
 };

@@ -24,9 +24,10 @@ on the first line. Runs until interrupted or until it hangs up.
   --special-bytes        put the bytes 0, 13 and 26 into every record
   --all-bytes            records carry every byte value 0..255 in turn
   --pace                 send no faster than the terminal's current line rate
+  --answer-delay MS      start each answer MS milliseconds after its poll
   --hangup-after N       hang up after N records
   --stream               from the first "?" on, send records back to back
-  --garbage              stray bytes after each answer
+  --garbage              stray bytes after one answer in two
   --transcript PATH      append every event to PATH
   --help                 show this text
   --version              show the version
@@ -58,6 +59,9 @@ bool ParseArguments(int argc, char** argv, devsim::SimOptions& options) {
       ok = ParseCount(value, options.chunkSize);
     } else if (arg == "--hangup-after") {
       ok = ParseCount(value, options.hangupAfter);
+    } else if (arg == "--answer-delay") {
+      ok = ParseCount(value, count) && count <= 60000;
+      options.answerDelay = std::chrono::milliseconds(count);
     } else if (arg == "--records-per-poll") {
       ok = ParseCount(value, count) && count >= 1 && count <= 1000;
       options.recordsPerPoll = static_cast<int>(count);

@@ -79,7 +79,9 @@ void TPollProtocol::Opened(int32_t ProviderSubType, int32_t Error) {
   }
   FLost = false;
   if (std::exchange(FWasLost, false)) Status("Device back: " + name);
-  FPolled = FHeard = false;
+  // Every open starts with "?": what was pending before belongs to a line
+  // that may have lost bytes, and a "*" now would acknowledge them.
+  FPolled = FHeard = FAckPending = FLogFailed = false;
   FTimer.start();
   if (FStaleAfter > 0) FWatchdog.start();
   Status("  Device ready: " + name + " (code: 0)");
@@ -110,43 +112,51 @@ void TPollProtocol::LineErrors(int32_t Errors) {
   }
 }
 
-// A "*" lets the device forget the records of the interval, so they are put
-// on the disk first. When that fails the tick polls instead: the device sends
-// them again, and the failure is reported as a failed append is.
+// The program speaks only on a quiet line. While bytes arrive, the answer
+// may still be on its way: a "*" would let the device forget records not yet
+// received or on disk, and a "?" would cut a record in two. A quiet tick
+// acknowledges what was logged since the last command, once it is on the
+// disk, when no part of a record is pending; otherwise it polls, and a part
+// of a record left on the quiet line is dropped (the device sends it again).
+// When the sync fails the tick polls too, and the failure is reported as a
+// failed append is.
 void TPollProtocol::Tick() {
   FTimer.stop();
-  if (!FPolled && std::exchange(FHeard, false)) {
+  if (std::exchange(FHeard, false)) {
     FTimer.start();
     return;
   }
   std::exception_ptr syncFailure;
-  bool acknowledged = false;
-  if (FAckPending) {
-    FAckPending = false;
+  bool acknowledge = FAckPending && FRecordIndex == 1;
+  if (acknowledge) {
     try {
       SyncLogFile(SaveDialog1.FileName);
-      acknowledged = true;
     } catch (const EInOutError&) {
       syncFailure = std::current_exception();
+      acknowledge = false;
     }
   }
-  if (acknowledged) {
+  if (acknowledge) {
     FPort.Write("*", 1);
   } else {
     FRecordIndex = 1;
     FPolled = true;
     FPort.Write("?", 1);
   }
-  FLogFailed = false;
+  FAckPending = FLogFailed = false;
   FTimer.start();
   if (syncFailure) std::rethrow_exception(syncFailure);
 }
 
 // More bytes than the buffer holds are read in parts, so none is lost and
-// none is written past the buffer.
+// none is written past the buffer. A record that cannot be logged does not
+// stop the count: the bytes after it are still cut into records, so the next
+// record starts where the device started it. The first failure is raised
+// once every byte is counted.
 void TPollProtocol::Received(int32_t Count) {
   Status("RXCHAR SIGNAL", TStatusKind::Routine);
   std::array<uint8_t, kReceiveBufferSize> buffer;
+  std::exception_ptr logFailure;
   int32_t remaining = Count;
   do {
     const int32_t part = std::min(remaining, kReceiveBufferSize);
@@ -154,25 +164,28 @@ void TPollProtocol::Received(int32_t Count) {
     const int32_t read = FPort.Read(buffer.data(), part);
     if (read == -1) {
       Status("Error reading incoming data!", TStatusKind::Error);
-      return;
+      break;
     }
     Status("Reading " + std::to_string(read) + " characters", TStatusKind::Routine);
-    if (!FPolled) FHeard = true;
+    if (read > 0) FHeard = true;
     for (int32_t i = 0; i < read && FPolled; ++i) {
-      if (StoreRecordByte(FRecord, FRecordIndex, buffer[static_cast<size_t>(i)])) CompleteRecord();
+      if (!StoreRecordByte(FRecord, FRecordIndex, buffer[static_cast<size_t>(i)])) continue;
+      if (std::exception_ptr failure = CompleteRecord(); failure && !logFailure) {
+        logFailure = failure;
+      }
     }
     remaining -= part;
   } while (remaining > 0);
+  if (logFailure) std::rethrow_exception(logFailure);
 }
 
-// A log failure leaves the line shown and counted but unacknowledged, and
-// drops the rest of this event's bytes. One "*" acknowledges every record of
-// the interval, so after a failure none is acknowledged: the device sends
-// them again, and a record already logged may then appear twice, but no
-// record the device drops is missing from the file.
-// The line goes to the file before it is shown, so that drawing never delays
-// the log; the operator sees the same either way.
-void TPollProtocol::CompleteRecord() {
+// A log failure leaves the line shown and counted but unacknowledged. One
+// "*" acknowledges every record since the last command, so after a failure
+// none is acknowledged: the device sends them again, and a record already
+// logged may then appear twice, but no record the device drops is missing
+// from the file. The line goes to the file before it is shown, so that
+// drawing never delays the log; the operator sees the same either way.
+std::exception_ptr TPollProtocol::CompleteRecord() {
   const DateTimeParts now = ReadLocalClock();
   const std::string line = RecordLine(FRecord, DateText(now), TimeText(now));
   std::exception_ptr logFailure;
@@ -187,10 +200,7 @@ void TPollProtocol::CompleteRecord() {
   if (FStaleAfter > 0) FWatchdog.start();
   if (std::exchange(FStale, false)) Status("Records from " + FPort.DeviceName() + " again");
   FRecordIndex = 1;
-  if (logFailure) {
-    FAckPending = false;
-    FLogFailed = true;
-    std::rethrow_exception(logFailure);
-  }
+  if (logFailure) FLogFailed = true;
   FAckPending = !FLogFailed;
+  return logFailure;
 }

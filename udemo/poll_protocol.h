@@ -11,6 +11,7 @@
 
 #include <QTimer>
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -61,8 +62,9 @@ class TPollProtocol {
   void Opened(int32_t ProviderSubType, int32_t Error);
   // Closes the port and stops polling and waiting, with the line that says so.
   void Close();
-  // Acknowledges the records of the interval, once they are on disk, or
-  // polls. Throws EInOutError when the log could not be synced.
+  // On a quiet line: acknowledges the records logged since the last
+  // command, once they are on disk, or polls. Sends nothing while bytes
+  // arrive. Throws EInOutError when the log could not be synced.
   void Tick();
   // Reads `Count` received bytes and logs each record they complete. Throws
   // EInOutError when a record could not be logged.
@@ -79,7 +81,8 @@ class TPollProtocol {
 
  private:
   void Status(const std::string& line, TStatusKind kind = TStatusKind::Event);
-  void CompleteRecord();
+  // Logs the complete record; returns the append's failure, if any.
+  std::exception_ptr CompleteRecord();
   void Retry();
 
   // Unattended logging: the device is being waited for (FLost), after it
@@ -96,14 +99,15 @@ class TPollProtocol {
   QTimer FTimer;
 
   bool FAckPending = false;
-  // A record of this poll interval could not be logged: the next tick must
-  // not acknowledge, or the device would drop that record.
+  // A record since the last command could not be logged: the next command
+  // must not be "*", or the device would drop that record.
   bool FLogFailed = false;
   // Until the first "?" of an open, bytes are the rest of an answer to an
-  // earlier poll, cut anywhere: they are dropped, and the poll waits for a
-  // tick with none. A line that is never quiet is never polled: logging
-  // records cut anywhere, and acknowledging them, would lose the real ones.
+  // earlier poll, cut anywhere: they are dropped.
   bool FPolled = false;
+  // Bytes came since the last tick: the line is not quiet, and the tick
+  // sends nothing. A line that is never quiet is never polled: logging
+  // records cut anywhere, and acknowledging them, would lose the real ones.
   bool FHeard = false;
   TRecord FRecord{};
   int32_t FRecordIndex = 0;

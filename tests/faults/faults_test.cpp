@@ -85,11 +85,33 @@ TEST_F(LogOnOwnFileSystem, FullDiskKeepsEveryCompleteLineAndLoggingResumes) {
   ExpectNoAckUntil([&] { unlink(filler().c_str()); });
 }
 
+// Another writer holds the log in the middle of a long answer: the answer
+// earns no "*", the device sends it again, and logging goes on.
+TEST_F(FaultTest, AnAppendRefusedMidAnswerCostsThatAnswerItsAcknowledgement) {
+  devsim::SimOptions options;
+  options.pace = true;
+  options.chunkSize = 1;
+  options.recordsPerPoll = 20;  // 1.4 s at 4800 baud
+  StartDevice(options);
+  extraLines = 20;
+  OpenDevice(Device().slavePath());
+  ASSERT_TRUE(UntilAcked(20));
+  ASSERT_TRUE(Until([&] { return Device().state().recordsSent >= 30; }));
+  const int other = open(logPath.c_str(), O_RDWR);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  ASSERT_EQ(fcntl(other, F_OFD_SETLK, &lock), 0);
+  ASSERT_TRUE(UntilHandlerError("I/O error " + std::to_string(EAGAIN)));
+  close(other);
+  ASSERT_TRUE(UntilAcked(40));
+  EXPECT_GE(Device().state().recordsSent, 60u) << "the refused answer was sent again";
+}
+
 TEST_F(FaultTest, BurstFarLargerThanTheQueueIsHeldBackAndLoggedWhole) {
   devsim::SimOptions options;
   options.recordsPerPoll = 1500;  // 51,000 bytes in one answer
   StartDevice(options);
-  inFlight = 1500;
+  extraLines = 1500;
   OpenDevice(Device().slavePath());
   ASSERT_TRUE(UntilAcked(3000, 60000));
   EXPECT_EQ(StatusCount(kOverflowLine), 0) << "XON/XOFF holds the device back";
@@ -105,7 +127,8 @@ TEST_F(FaultTest, RandomPiecesControlBytesAndGarbageReachTheFileExactly) {
     form->Port().SetFlowControl(allValues ? async32::fcNone : async32::fcSoftware);
     devsim::SimOptions options;
     options.randomChunks = true;
-    options.garbage = true;
+    options.garbage = true;  // each answer that ends in stray bytes is polled again
+    extraLines = 100;
     options.specialBytes = !allValues;
     options.allByteValues = allValues;
     StartDevice(options);
