@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "app/hand_over_wake.h"
@@ -114,6 +115,13 @@ int main(int argc, char** argv) {
       if (const std::string hint = OpenHint(o.device, error); !hint.empty()) std::printf("%s\n", hint.c_str());
     }
     hinted = error;
+    // A device that opened but refused the settings will refuse them again:
+    // say so and end, and leave the device to others.
+    if (error != 0 && port.IsOpen()) {
+      std::printf("Settings refused by %s: %s (%s)\n", o.device.c_str(), SettingsText(o).c_str(),
+                  std::strerror(error));
+      QCoreApplication::exit(1);
+    }
     if (error != 0 && !o.reconnect) QCoreApplication::exit(1);
   };
   port.OnBreak = [&](async32::TCustomComm32*) { protocol.Break(); };

@@ -21,9 +21,10 @@ DEVICE is a path (/dev/ttyUSB0, /dev/serial/by-id/...), a name under /dev
                       19200, 38400, 56000, 57600, 115200, 128000 or 256000
   --databits N        5, 6, 7 or 8 (default 8)
   --parity P          none (default), odd, even, mark or space
-  --stopbits S        1 (default), 1.5 or 2
-  --stale-after SECS  say so when no record came for SECS seconds
-                      (default 60; 0 turns it off)
+  --stopbits S        1 (default), 1.5 (with 5 data bits) or 2 (with 6, 7
+                      or 8 data bits)
+  --stale-after SECS  say so when no record came for SECS seconds, 1 to
+                      2147483 (default 60; 0 turns it off)
   --no-reconnect      end with status 1 when the device is lost, instead of
                       waiting for it to come back
   --verbose           also print the lines that come with every poll
@@ -31,8 +32,8 @@ DEVICE is a path (/dev/ttyUSB0, /dev/serial/by-id/...), a name under /dev
   -h, --help          show this text
   -V, --version       show the version
 
-Exit status: 0 after SIGTERM or SIGINT, 1 when the device cannot be opened
-or is lost with --no-reconnect, 2 for bad usage.
+Exit status: 0 after SIGTERM or SIGINT; 1 when the device refuses the
+settings, or cannot be opened or is lost with --no-reconnect; 2 for bad usage.
 )";
 
 // The position of `value` in `names`, or nothing.
@@ -43,13 +44,27 @@ std::optional<int> IndexOf(const char* const (&names)[N], const QString& value) 
   return static_cast<int>(it - std::begin(names));
 }
 
-bool ToInt(const QString& text, int& value) {
-  bool ok = false;
-  value = text.toInt(&ok);
-  return ok && value >= 0;
-}
+constexpr const char* const kRates[] = {"110",   "300",   "600",    "1200",   "2400",
+                                        "4800",  "9600",  "14400",  "19200",  "38400",
+                                        "56000", "57600", "115200", "128000", "256000"};
+constexpr const char* const kDatabits[] = {"4", "5", "6", "7", "8"};
+constexpr const char* const kParities[] = {"none", "odd", "even", "mark", "space"};
+constexpr const char* const kStopbits[] = {"1", "1.5", "2"};
 
 }  // namespace
+
+std::optional<int> ParseStaleAfter(const QString& text) {
+  bool ok = false;
+  const int seconds = text.toInt(&ok);
+  if (!ok || seconds < 0 || seconds > kMaxStaleAfter) return std::nullopt;
+  return seconds;
+}
+
+std::string SettingsText(const TLoggerOptions& o) {
+  return std::string(kRates[o.baudRate]) + " baud, " + kDatabits[o.databits] + " data bits, " +
+         (o.parity == async32::paNone ? "no" : kParities[o.parity]) + " parity, " +
+         kStopbits[o.stopbits] + (o.stopbits == async32::sb10 ? " stop bit" : " stop bits");
+}
 
 TLoggerCommand ParseLoggerCommand(const QStringList& arguments) {
   using namespace async32;
@@ -78,12 +93,6 @@ TLoggerCommand ParseLoggerCommand(const QStringList& arguments) {
   if (parser.isSet(log)) o.logFile = parser.value(log).toStdString();
   if (o.logFile.empty()) return usage("the log file name is empty");
 
-  static const char* const kRates[] = {"110",   "300",   "600",   "1200",   "2400",
-                                       "4800",  "9600",  "14400", "19200",  "38400",
-                                       "56000", "57600", "115200", "128000", "256000"};
-  static const char* const kDatabits[] = {"4", "5", "6", "7", "8"};
-  static const char* const kParities[] = {"none", "odd", "even", "mark", "space"};
-  static const char* const kStopbits[] = {"1", "1.5", "2"};
   if (parser.isSet(baud)) {
     const auto i = IndexOf(kRates, parser.value(baud));
     if (!i) return usage("unsupported baud rate '" + parser.value(baud) + "'");
@@ -104,8 +113,13 @@ TLoggerCommand ParseLoggerCommand(const QStringList& arguments) {
     if (!i) return usage("stop bits must be 1, 1.5 or 2");
     o.stopbits = static_cast<TStopbits>(*i);
   }
-  if (parser.isSet(stale) && !ToInt(parser.value(stale), o.staleAfter)) {
-    return usage("--stale-after takes a whole number of seconds");
+  // No UART sends these frames; a device would refuse them at every open.
+  if (o.stopbits == sb15 && o.databits != da5) return usage("1.5 stop bits go with 5 data bits only");
+  if (o.stopbits == sb20 && o.databits == da5) return usage("2 stop bits need 6, 7 or 8 data bits");
+  if (parser.isSet(stale)) {
+    const auto seconds = ParseStaleAfter(parser.value(stale));
+    if (!seconds) return usage(kStaleAfterRange);
+    o.staleAfter = *seconds;
   }
   o.reconnect = !parser.isSet(noReconnect);
   o.verbose = parser.isSet(verbose);

@@ -1,5 +1,5 @@
 #pragma once
-// The command line of karolx-log.
+// The command line of karolx-log, and the watchdog option karolx shares.
 
 #include <QStringList>
 
@@ -29,3 +29,11 @@ struct TLoggerCommand {
 };
 
 TLoggerCommand ParseLoggerCommand(const QStringList& arguments);
+
+// The rate, frame and parity of `options` in words, for a refused open.
+std::string SettingsText(const TLoggerOptions& options);
+
+// The watchdog's seconds: 0 (off) to the longest interval a Qt timer holds.
+constexpr int kMaxStaleAfter = 2147483;
+constexpr const char* kStaleAfterRange = "--stale-after takes 0 to 2147483 seconds";
+std::optional<int> ParseStaleAfter(const QString& text);

@@ -9,6 +9,7 @@
 #include "app/app_icon.h"
 #include "app/error_box.h"
 #include "app/hand_over_wake.h"
+#include "app/logger_options.h"
 #include "app/open_hints.h"
 #include "app/port_listing.h"
 #include "app/quit_on_signals.h"
@@ -31,7 +32,8 @@ in the working directory (which must exist).
   --open              open the device at start, as OPEN does
   --reconnect         wait for a device that went away or is not there, and
                       go on logging when it is back
-  --stale-after SECS  say so when no record came for SECS seconds
+  --stale-after SECS  say so when no record came for SECS seconds, 1 to
+                      2147483 (0 or none: never)
   --list              list the serial ports of this machine and end
   -h, --help          show this text
   -v, --version       show the version
@@ -97,6 +99,12 @@ int main(int argc, char** argv) {
   const QCommandLineOption staleAfter("stale-after", "Say so when no record came for SECS seconds.", "SECS");
   parser.addOption(staleAfter);
   parser.process(app);
+  const auto staleSeconds = ParseStaleAfter(parser.value(staleAfter));
+  if (parser.isSet(staleAfter) && !staleSeconds) {
+    std::fprintf(stderr, "karolx: %s\nTry 'karolx --help' for more information.\n",
+                 kStaleAfterRange);
+    return 2;
+  }
 
   // The monitor thread's hand-overs are served from the event loop.
   HandOverWake handOverWake;
@@ -108,7 +116,7 @@ int main(int argc, char** argv) {
   {
     TForm1 form([&errorBox](const std::string& message) { errorBox.Show(message); });
     form.Poll().SetReconnect(parser.isSet(reconnect));
-    form.Poll().SetStaleAfter(parser.value(staleAfter).toInt());
+    form.Poll().SetStaleAfter(staleSeconds.value_or(0));
     if (parser.isSet(device)) form.findChild<QLineEdit*>("Edit1")->setText(parser.value(device));
     // A refused open gets a plain hint on standard error beside its status line.
     form.Port().OnOpen = [shown = form.Port().OnOpen](async32::TCustomComm32* port,

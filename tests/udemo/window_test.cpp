@@ -76,6 +76,21 @@ TEST_F(Window, OpenReportsSendsTheClockAndCloseUndoesIt) {
   EXPECT_LT(ready, closing) << "the new port opens after the old one closed";
 }
 
+// A frame the device refuses: the operator sees the error and may change
+// the setting, CLOSE frees the device, and nothing is sent meanwhile.
+TEST_F(Window, AnOpenWithRefusedSettingsPollsNothingAndCanBeClosed) {
+  form->Port().SetStopbits(sb15);  // with 8 data bits: no UART sends it
+  OpenDevice(pty.path());
+  EXPECT_EQ(Lines(Memo1()).back(), "Error accessing device: " + pty.path() + " (code: 22)");
+  EXPECT_TRUE(form->Port().IsOpen());
+  EXPECT_TRUE(LineControlsEnabled(true));
+  EXPECT_FALSE(form->Timer().isActive());
+  QTest::qWait(500);
+  EXPECT_TRUE(pty.Receive(4096, std::chrono::milliseconds(0)).empty());
+  Click("CloseButton");
+  EXPECT_FALSE(form->Port().IsOpen());
+}
+
 // The device's clock is set from the clock itself, whatever the regional
 // formats of the stamps: 24- and 12-hour clocks, other orders and separators.
 TEST_F(Window, ClockMessageIsTheSameUnderEveryRegionalFormat) {
