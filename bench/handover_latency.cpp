@@ -1,9 +1,9 @@
 // How long one byte from the device takes to reach the serial port
 // component's OnRxChar handler on the program's Qt event loop, compared in the
-// same run with a plain poll() reader thread (the floor) and, where Qt's serial
-// module is built, a QSerialPort reader (the peer a user would pick instead);
-// and what an open port with no traffic costs in CPU. All over
-// pseudo-terminals: the benchmark plays the device on the master side.
+// same run with a plain poll() reader thread (the floor) and a QSerialPort
+// reader (the peer a user would pick instead); and what an open port with no
+// traffic costs in CPU. All over pseudo-terminals: the benchmark plays the
+// device on the master side.
 //
 // Usage: bench_handover_latency [--trials N] [--idle-seconds S]
 
@@ -18,9 +18,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
-#ifdef KAROLX_HAVE_QSERIALPORT
 #include <QSerialPort>
-#endif
 
 #include <algorithm>
 #include <chrono>
@@ -209,7 +207,6 @@ Latencies MeasureComponentHandler(int trials) {
   return result;
 }
 
-#ifdef KAROLX_HAVE_QSERIALPORT
 // The peer: QSerialPort's readyRead on the same event loop.
 Latencies MeasureQSerialPort(int trials) {
   Pty pty;
@@ -227,7 +224,6 @@ Latencies MeasureQSerialPort(int trials) {
   port.close();
   return result;
 }
-#endif
 
 
 long ContextSwitches() {
@@ -291,16 +287,12 @@ int main(int argc, char* argv[]) {
   std::printf("trials=%d\n", trials);
   const double pollP99 = Report("poll", MeasurePollReader(trials));
   const double handlerP99 = Report("handler", MeasureComponentHandler(trials));
-#ifdef KAROLX_HAVE_QSERIALPORT
   const double qserialportP99 = Report("qserialport", MeasureQSerialPort(trials));
-#endif
   const IdleCost idle = MeasureIdleCost(idleSeconds);
   std::printf("idle_seconds=%d\n", idleSeconds);
   std::printf("idle_context_switches=%ld\n", idle.wakeups);
   std::printf("idle_cpu_percent=%.4f\n", idle.cpuPercent);
   std::printf("handler_vs_poll_p99_ratio=%.2f\n", handlerP99 / pollP99);
-#ifdef KAROLX_HAVE_QSERIALPORT
   std::printf("handler_vs_qserialport_p99_ratio=%.2f\n", handlerP99 / qserialportP99);
-#endif
   return 0;
 }
