@@ -128,6 +128,19 @@ TEST_F(Logger, WaitsForTheDeviceAndLogsAcrossALoss) {
                                         {Log(first), Log(second)}, "", 5));
 }
 
+// A spinning loop takes a whole core; a logger that waits for its device,
+// or logs a quiet one, takes next to nothing.
+TEST_F(Logger, WaitingAndAQuietDeviceCostNoCpu) {
+  PtyPair quiet;
+  auto waiting = Start({link});
+  auto logging = Start({"--log", dir.filePath("quiet.txt").toStdString(), quiet.path()});
+  std::this_thread::sleep_for(1s);
+  const double waited = waiting->CpuSeconds(), logged = logging->CpuSeconds();
+  std::this_thread::sleep_for(3s);
+  EXPECT_LT(waiting->CpuSeconds() - waited, 0.3);
+  EXPECT_LT(logging->CpuSeconds() - logged, 0.3);
+}
+
 TEST_F(Logger, WatchdogSaysWhenRecordsStopAndWhenTheyComeAgain) {
   PtyPair device;
   auto logger = Start({"--stale-after", "1", device.path()});

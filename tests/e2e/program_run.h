@@ -34,6 +34,16 @@ class ProgramRun {
     pid_ = -1;
     return status;
   }
+  // User and system CPU seconds the program has used so far.
+  double CpuSeconds() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i) {
+      if (i >= 14) ticks += std::stod(field);  // utime, stime
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
   std::string Output() const {
     std::ifstream in(out_, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

@@ -15,6 +15,7 @@
 #include "device_simulator.h"
 #include "log_invariant.h"
 #include "program_run.h"
+#include "pty_pair.h"
 
 namespace {
 
@@ -77,6 +78,17 @@ TEST_F(Program, StopSignalsMidAnswerCloseThePortInOrder) {
     close(fd);
   }
   ExpectEveryAcknowledgedRecord(3 * 20);
+}
+
+// A spinning loop (a wake-up left undrained, a timer re-armed at 0 ms)
+// takes a whole core; an open, quiet port takes next to nothing.
+TEST_F(Program, AnOpenQuietPortCostsNoCpu) {
+  PtyPair quiet;
+  ProgramRun karolx({KAROLX_PROGRAM, "--device", quiet.path(), "--open"}, dir.path().toStdString());
+  std::this_thread::sleep_for(1s);
+  const double before = karolx.CpuSeconds();
+  std::this_thread::sleep_for(3s);
+  EXPECT_LT(karolx.CpuSeconds() - before, 0.3);
 }
 
 TEST_F(Program, AWatchdogItCannotKeepIsBadUsage) {
