@@ -33,7 +33,7 @@ in the working directory (which must exist).
   --reconnect         wait for a device that went away or is not there, and
                       go on logging when it is back
   --stale-after SECS  say so when no record came for SECS seconds, 1 to
-                      2147483 (0 or none: never)
+                      2147483 (0: never)
   --list              list the serial ports of this machine and end
   -h, --help          show this text
   -v, --version       show the version
