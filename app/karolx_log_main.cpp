@@ -13,9 +13,8 @@
 #include <map>
 
 #include "app/hand_over_wake.h"
-#include "app/logger_options.h"
+#include "app/command_line.h"
 #include "app/open_hints.h"
-#include "app/port_listing.h"
 #include "app/quit_on_signals.h"
 #include "async32/comm32.h"
 #include "async32/platform/comm_api.h"
@@ -55,7 +54,7 @@ bool EnsureLogFile(const std::string& path) {
     return true;
   }
   if (errno == EEXIST) return true;
-  std::printf("Cannot create the log file %s: %s\n", path.c_str(), InOutErrorText(errno).c_str());
+  std::printf("Cannot create the log file %s\n", LogErrorDetail(path, EInOutError(errno)).c_str());
   return false;
 }
 
@@ -64,23 +63,9 @@ bool EnsureLogFile(const std::string& path) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a line reaches the journal at once
-  const TLoggerCommand command = ParseLoggerCommand(QCoreApplication::arguments());
-  switch (command.what) {
-    case TLoggerCommand::Help:
-    case TLoggerCommand::Version:
-      std::fputs(command.text.c_str(), stdout);
-      return 0;
-    case TLoggerCommand::List:
-      PrintSerialPorts();
-      return 0;
-    case TLoggerCommand::Usage:
-      std::fprintf(stderr, "karolx-log: %s\nTry 'karolx-log --help' for more information.\n",
-                   command.text.c_str());
-      return 2;
-    case TLoggerCommand::Run:
-      break;
-  }
-  const TLoggerOptions& o = command.options;
+  const TCommand command = ParseCommand(TProgram::Logger, QCoreApplication::arguments());
+  if (command.what != TCommand::Run) return AnswerCommand(TProgram::Logger, command);
+  const TCommandOptions& o = command.options;
   if (!EnsureLogFile(o.logFile)) return 1;
 
   HandOverWake handOverWake;
@@ -95,26 +80,25 @@ int main(int argc, char** argv) {
   port.SetStopbits(o.stopbits);
   protocol.SaveDialog1.FileName = o.logFile;
   protocol.SetReconnect(o.reconnect);
+  protocol.SetCreateLog(true);
   protocol.SetStaleAfter(o.staleAfter);
   StatusPrinter print(o.verbose);
   protocol.OnStatus = [&print](const std::string& line, TStatusKind kind) { print(line, kind); };
 
-  // An error of the log is printed like any other, and the protocol has
+  // An error of the log is printed in words, with the file; the protocol has
   // already seen to it that nothing unlogged is acknowledged.
-  auto logged = [&print](auto&& step) {
+  protocol.OnLogError = [&print](const std::string& detail) { print(detail, TStatusKind::Error); };
+  auto logged = [](auto&& step) {
     try {
       step();
-    } catch (const EInOutError& e) {
-      print(e.what(), TStatusKind::Error);
+    } catch (const EInOutError&) {
     }
   };
-  int hinted = 0;  // a hint is given once for each kind of refusal in a row
+  protocol.OnOpenHint = [](const std::string& device, int32_t error) {
+    return OpenHint(device, error);
+  };
   port.OnOpen = [&](async32::TCustomComm32*, int32_t subType, int32_t error) {
     protocol.Opened(subType, error);
-    if (error != hinted) {
-      if (const std::string hint = OpenHint(o.device, error); !hint.empty()) std::printf("%s\n", hint.c_str());
-    }
-    hinted = error;
     // A device that opened but refused the settings will refuse them again:
     // say so and end, and leave the device to others.
     if (error != 0 && port.IsOpen()) {

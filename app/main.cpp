@@ -1,7 +1,7 @@
 // karolx: a serial terminal and data logger for one measuring device.
 
 #include <QApplication>
-#include <QCommandLineParser>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -9,102 +9,38 @@
 #include "app/app_icon.h"
 #include "app/error_box.h"
 #include "app/hand_over_wake.h"
-#include "app/logger_options.h"
+#include "app/command_line.h"
 #include "app/open_hints.h"
-#include "app/port_listing.h"
 #include "app/quit_on_signals.h"
 #include "async32/c32_thread.h"
 #include "udemo/form1.h"
 
 #include <cstdio>
-#include <optional>
-#include <string_view>
 
 namespace {
 
-constexpr const char* kHelp = R"(Usage: karolx [options]
-Serial terminal and data logger for one measuring device: polls it every
-200 ms, shows each 34-byte record with its stamp and appends it to Karo.txt
-in the working directory (which must exist).
+// The arguments as the program got them, before Qt takes its own out.
+QStringList Arguments(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  return arguments;
+}
 
-  --device NAME       put NAME into the device name field (at most 15
-                      characters: a path, a name under /dev, or COMn)
-  --open              open the device at start, as OPEN does
-  --reconnect         wait for a device that went away or is not there, and
-                      go on logging when it is back
-  --stale-after SECS  say so when no record came for SECS seconds, 1 to
-                      2147483 (0: never)
-  --list              list the serial ports of this machine and end
-  -h, --help          show this text
-  -v, --version       show the version
-
-karolx-log logs without a window; it takes device names of any length.
-)";
-
-// The device field holds this many characters; a longer name would be cut.
-constexpr size_t kDeviceFieldLength = 15;
-
-// What the program answers before it needs a display: help and version on
-// standard output, and a refusal of a device name the field cannot hold.
-std::optional<int> AnswerWithoutDisplay(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help" || arg == "-?") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    }
-    if (arg == "-v" || arg == "--version") {
-      std::printf("karolx %s\n", KAROLX_VERSION);
-      return 0;
-    }
-    if (arg == "--list") {
-      PrintSerialPorts();
-      return 0;
-    }
-    std::string_view name;
-    if (arg == "--device" && i + 1 < argc) name = argv[i + 1];
-    if (arg.starts_with("--device=")) name = arg.substr(9);
-    if (name.size() > kDeviceFieldLength) {
-      std::fprintf(stderr,
-                   "karolx: the device field holds %zu characters, and '%.*s' is longer.\n"
-                   "Use karolx-log, which takes any name, or a short symbolic link, such as\n"
-                   "  ln -s %.*s /tmp/kx0   and then   karolx --device /tmp/kx0\n",
-                   kDeviceFieldLength, static_cast<int>(name.size()), name.data(),
-                   static_cast<int>(name.size()), name.data());
-      return 2;
-    }
-  }
-  return std::nullopt;
+// Shows a setting from the command line in its list, as the operator's pick.
+void Pick(TForm1& form, const char* list, int ordinal) {
+  form.findChild<QComboBox*>(list)->setCurrentIndex(ordinal);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (const auto answered = AnswerWithoutDisplay(argc, argv)) return *answered;
+  const TCommand command = ParseCommand(TProgram::Window, Arguments(argc, argv));
+  if (command.what != TCommand::Run) return AnswerCommand(TProgram::Window, command);
+  const TCommandOptions& o = command.options;
   QApplication app(argc, argv);
   QGuiApplication::setDesktopFileName("org.karolx.Karolx");  // its icon and name on the desktop
   QApplication::setApplicationName("karolx");
   QApplication::setApplicationVersion(KAROLX_VERSION);
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription("Serial terminal and data logger for one measuring device.");
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption device("device", "Put NAME into the device name field at start.", "NAME");
-  parser.addOption(device);
-  const QCommandLineOption open("open", "Open the device at start, as OPEN does: logging starts unattended.");
-  parser.addOption(open);
-  const QCommandLineOption reconnect("reconnect", "Wait for a device that went away or is not there, and go on logging when it is back.");
-  parser.addOption(reconnect);
-  const QCommandLineOption staleAfter("stale-after", "Say so when no record came for SECS seconds.", "SECS");
-  parser.addOption(staleAfter);
-  parser.process(app);
-  const auto staleSeconds = ParseStaleAfter(parser.value(staleAfter));
-  if (parser.isSet(staleAfter) && !staleSeconds) {
-    std::fprintf(stderr, "karolx: %s\nTry 'karolx --help' for more information.\n",
-                 kStaleAfterRange);
-    return 2;
-  }
 
   // The monitor thread's hand-overs are served from the event loop.
   HandOverWake handOverWake;
@@ -115,18 +51,29 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     TForm1 form([&errorBox](const std::string& message) { errorBox.Show(message); });
-    form.Poll().SetReconnect(parser.isSet(reconnect));
-    form.Poll().SetStaleAfter(staleSeconds.value_or(0));
-    if (parser.isSet(device)) form.findChild<QLineEdit*>("Edit1")->setText(parser.value(device));
-    // A refused open gets a plain hint on standard error beside its status line.
-    form.Port().OnOpen = [shown = form.Port().OnOpen](async32::TCustomComm32* port,
-                                                      int32_t subType, int32_t error) {
-      shown(port, subType, error);
-      if (const std::string hint = OpenHint(port->DeviceName(), error); !hint.empty()) {
-        std::fprintf(stderr, "karolx: %s\n", hint.c_str());
-      }
+    form.Poll().SetReconnect(o.reconnect);
+    form.Poll().SetStaleAfter(o.staleAfter);
+    if (!o.device.empty()) form.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(o.device));
+    Pick(form, "BaudRateCombo", o.baudRate);
+    Pick(form, "DatabitsCombo", o.databits);
+    Pick(form, "ParityCombo", o.parity);
+    Pick(form, "StopBitsCombo", o.stopbits);
+    form.Port().SetBaudRate(o.baudRate);
+    form.Port().SetDatabits(o.databits);
+    form.Port().SetParity(o.parity);
+    form.Port().SetStopbits(o.stopbits);
+    // The error box shows a log error by its code's text; standard error
+    // gets the file and the reason.
+    form.Poll().OnLogError = [](const std::string& detail) {
+      std::fprintf(stderr, "karolx: log file %s\n", detail.c_str());
     };
-    if (parser.isSet(open)) form.findChild<QPushButton*>("OpenButton")->click();
+    // Why an open failed goes to the status pane, and a copy to standard error.
+    form.Poll().OnOpenHint = [](const std::string& device, int32_t error) {
+      const std::string hint = OpenHint(device, error);
+      if (!hint.empty()) std::fprintf(stderr, "karolx: %s\n", hint.c_str());
+      return hint;
+    };
+    if (o.open) form.findChild<QPushButton*>("OpenButton")->click();
     form.setWindowIcon(AppIcon());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
       form.move(screen->availableGeometry().center() - form.rect().center());

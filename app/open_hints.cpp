@@ -13,6 +13,7 @@
 #include <fstream>
 #include <vector>
 
+#include "async32/platform/port_list.h"
 #include "async32/platform/posix_driver.h"
 
 namespace {
@@ -73,11 +74,20 @@ std::string BusyHint(const std::string& device, const std::string& procRoot) {
     if (!holds) continue;
     std::string command;
     std::getline(std::ifstream(procRoot + "/" + pid + "/comm"), command);
-    holders += (holders.empty() ? "" : ", ") + command + " (pid " + pid + ")";
+    // A program names itself: its name may hold anything, escapes included.
+    holders += (holders.empty() ? "" : ", ") + async32::Printable(command) + " (pid " + pid + ")";
   }
   closedir(proc);
   if (holders.empty()) return device + " is in use by another program.";
   return device + " is in use by " + holders + ".";
+}
+
+// The file a name was looked up as, and the serial ports there are instead.
+std::string MissingHint(const std::string& device) {
+  std::string ports;
+  for (const auto& port : async32::ListSerialPorts()) ports += (ports.empty() ? "" : ", ") + port.path;
+  return "There is no " + device + ". " +
+         (ports.empty() ? "This machine has no serial port." : "Serial ports here: " + ports + ".");
 }
 
 }  // namespace
@@ -86,5 +96,6 @@ std::string OpenHint(const std::string& path, int error, const std::string& proc
   const std::string device = async32::DevicePath(path);
   if (error == EACCES || error == EPERM) return AccessHint(device);
   if (error == EBUSY) return BusyHint(device, procRoot);
+  if (error == ENOENT || error == ENODEV || error == ENXIO) return MissingHint(device);
   return "";
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Plain hints for an open that the system refused: whose group a device
-// belongs to and how to join it, or which program holds it. The window's
-// status lines stay as they are; the programs print these beside them.
+// belongs to and how to join it, which program holds it, or which file a
+// missing device was looked up as and which serial ports there are. The
+// status lines stay as they are; these follow them.
 
 #include <string>
 

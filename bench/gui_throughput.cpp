@@ -427,7 +427,7 @@ class RecordLogger {
     pending_.append(bytes, count);
     size_t at = 0;
     for (; pending_.size() - at >= kRecordSize; at += kRecordSize) {
-      AppendLogLine(logPath_, std::string_view(pending_).substr(at, kRecordSize));
+      AppendLogLine(logPath_, std::string_view(pending_).substr(at, kRecordSize), unsynced_);
     }
     pending_.erase(0, at);
   }
@@ -435,6 +435,7 @@ class RecordLogger {
  private:
   std::string logPath_;
   std::string pending_;
+  TUnsyncedLog unsynced_;  // never synced: the peers' logging does not
 };
 
 // Sets a line rate that has no B constant, as the component does.

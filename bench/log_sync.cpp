@@ -44,17 +44,18 @@ int main(int argc, char** argv) {
   std::ofstream(path, std::ios::binary);
   const std::string line = std::string(34, 'r') + " (2026-12-07 04:05:09)";
 
+  TUnsyncedLog unsynced;
   std::vector<double> appends;
   for (int records : {1, 20, 300}) {
     std::vector<double> syncs;
     for (int tick = 0; tick < ticks; ++tick) {
       for (int r = 0; r < records; ++r) {
         const auto start = Clock::now();
-        AppendLogLine(path, line);
+        AppendLogLine(path, line, unsynced);
         appends.push_back(MicrosecondsSince(start));
       }
       const auto start = Clock::now();
-      SyncLogFile(path);
+      unsynced.Sync();
       syncs.push_back(MicrosecondsSince(start));
     }
     std::sort(syncs.begin(), syncs.end());

@@ -29,8 +29,11 @@ on the first line. Runs until interrupted or until it hangs up.
   --stream               from the first "?" on, send records back to back
   --garbage              stray bytes after one answer in two
   --transcript PATH      append every event to PATH
-  --help                 show this text
-  --version              show the version
+  -h, --help             show this text
+  -V, --version          show the version
+
+Exit status: 0 when interrupted or hung up, 1 when the terminal cannot be
+made, 2 for bad usage.
 )";
 
 bool ParseCount(const char* text, std::size_t& value) {
@@ -51,10 +54,9 @@ bool ParseArguments(int argc, char** argv, devsim::SimOptions& options) {
     std::size_t count = 0;
     bool usedValue = true;
     bool ok = true;
-    if (arg == "--link" && value) {
-      options.linkPath = value;
-    } else if (arg == "--transcript" && value) {
-      options.transcriptPath = value;
+    if (arg == "--link" || arg == "--transcript") {
+      ok = value != nullptr;
+      (arg == "--link" ? options.linkPath : options.transcriptPath) = value ? value : "";
     } else if (arg == "--chunk") {
       ok = ParseCount(value, options.chunkSize);
     } else if (arg == "--hangup-after") {
@@ -84,7 +86,9 @@ bool ParseArguments(int argc, char** argv, devsim::SimOptions& options) {
       }
     }
     if (!ok) {
-      std::fprintf(stderr, "karolx-sim: bad argument %s (see --help)\n", argv[i]);
+      std::fprintf(stderr,
+                   "karolx-sim: %s '%s'\nTry 'karolx-sim --help' for more information.\n",
+                   usedValue ? "bad or missing value for" : "unknown option", argv[i]);
       return false;
     }
     if (usedValue) ++i;
@@ -96,11 +100,12 @@ bool ParseArguments(int argc, char** argv, devsim::SimOptions& options) {
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--help") {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (std::string_view(argv[i]) == "--version") {
+    if (arg == "-V" || arg == "--version") {
       std::printf("karolx-sim %s\n", KAROLX_VERSION);
       return 0;
     }

@@ -1,9 +1,13 @@
 #include "udemo/log_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -14,15 +18,13 @@ constexpr char kEndOfFile = 26;
 class File {
  public:
   explicit File(int fd) : fd_(fd) {}
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
   ~File() {
     if (fd_ >= 0) ::close(fd_);
   }
   int fd() const { return fd_; }
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
+  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
@@ -80,9 +82,16 @@ size_t AppendPosition(std::string_view tail) {
   return mark == std::string_view::npos ? tail.size() : mark;
 }
 
-void AppendLogLine(const std::string& fileName, std::string_view line) {
-  File file(open(fileName.c_str(), O_RDWR | O_CLOEXEC));
-  if (file.fd() < 0) throw EInOutError(errno);
+bool AppendLogLine(const std::string& fileName, std::string_view line, TUnsyncedLog& unsynced,
+                   bool create) {
+  int fd = open(fileName.c_str(), O_RDWR | O_CLOEXEC);
+  bool created = false;
+  if (fd < 0 && errno == ENOENT && create) {
+    fd = open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    created = fd >= 0;
+  }
+  if (fd < 0) throw EInOutError(errno);
+  File file(fd);
 
   // A write lock over the whole file keeps other writers of this kind out;
   // readers do not take locks and read on.
@@ -118,12 +127,41 @@ void AppendLogLine(const std::string& fileName, std::string_view line) {
     [[maybe_unused]] const int ignored = ftruncate(file.fd(), at);
     throw EInOutError(error);
   }
-  if (file.Close() != 0) throw EInOutError(errno);
+  // The lock goes now: held by the process, it would last as long as the
+  // file is held for the sync.
+  lock.l_type = F_UNLCK;
+  fcntl(file.fd(), F_SETLK, &lock);
+  unsynced.Keep(file.Release());
+  return created;
 }
 
-void SyncLogFile(const std::string& fileName) {
-  File file(open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.fd() < 0) throw EInOutError(errno);
-  if (fdatasync(file.fd()) != 0) throw EInOutError(errno);
-  if (file.Close() != 0) throw EInOutError(errno);
+void TUnsyncedLog::Keep(int fd) {
+  struct stat added {};
+  fstat(fd, &added);
+  for (const Held& held : files_) {
+    if (held.device == added.st_dev && held.inode == added.st_ino) {
+      close(fd);
+      return;
+    }
+  }
+  files_.push_back({fd, added.st_dev, added.st_ino});
+}
+
+void TUnsyncedLog::Sync() {
+  int error = 0;
+  for (const Held& held : files_) {
+    if (fdatasync(held.fd) != 0 && error == 0) error = errno;
+  }
+  Release();
+  if (error != 0) throw EInOutError(error);
+}
+
+void TUnsyncedLog::Release() {
+  for (const Held& held : std::exchange(files_, {})) close(held.fd);
+}
+
+std::string LogErrorDetail(const std::string& fileName, const EInOutError& error) {
+  std::error_code ignored;
+  const std::string path = std::filesystem::absolute(fileName, ignored).string();
+  return path + ": " + std::strerror(error.ErrorCode()) + " (" + error.what() + ")";
 }

@@ -1,9 +1,11 @@
 #pragma once
 // The log file Karo.txt: one line per record, appended and closed per record.
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A failed file operation, with the system's error code and its text.
 class EInOutError : public std::runtime_error {
@@ -19,18 +21,45 @@ class EInOutError : public std::runtime_error {
 // filename", "Too many open files", "File access denied" or "I/O error N".
 std::string InOutErrorText(int code);
 
-// Appends `line` and CR LF to the existing file `fileName`; never creates
-// it. An end-of-file mark (byte 26) after the file's last line is replaced.
-// When the file then ends in a broken line (a crash cut it short), the new
-// line starts with CR LF, so it never continues one; nothing logged is cut.
-// Other writers that lock the file the same way are kept out meanwhile;
-// readers are not. Throws EInOutError; a failed append leaves the file as it
-// was, without a part of the line.
-void AppendLogLine(const std::string& fileName, std::string_view line);
+// The files lines were appended to since the last sync, held open until it:
+// a sync by name would miss a log that was renamed away (rotated) meanwhile.
+class TUnsyncedLog {
+ public:
+  TUnsyncedLog() = default;
+  TUnsyncedLog(const TUnsyncedLog&) = delete;
+  TUnsyncedLog& operator=(const TUnsyncedLog&) = delete;
+  ~TUnsyncedLog() { Release(); }
 
-// Puts every line appended to `fileName` so far on the disk itself, so that
-// a power cut cannot take them. Throws EInOutError.
-void SyncLogFile(const std::string& fileName);
+  // Puts every line appended since the last sync on the disk itself, so that
+  // a power cut cannot take them, and lets the files go. Throws EInOutError.
+  void Sync();
+  // Takes over `fd`, an open file of the log; a file already held is not
+  // held twice.
+  void Keep(int fd);
+
+ private:
+  void Release();
+  struct Held {
+    int fd;
+    uint64_t device, inode;
+  };
+  std::vector<Held> files_;
+};
+
+// Appends `line` and CR LF to the file `fileName`, which must exist unless
+// `create` is set; returns whether it was made. An end-of-file mark (byte 26)
+// after the file's last line is replaced. When the file then ends in a broken
+// line (a crash cut it short), the new line starts with CR LF, so it never
+// continues one; nothing logged is cut. Other writers that lock the file the
+// same way are kept out meanwhile; readers are not. The file is held in
+// `unsynced` for the next sync. Throws EInOutError; a failed append leaves the
+// file as it was, without a part of the line.
+bool AppendLogLine(const std::string& fileName, std::string_view line, TUnsyncedLog& unsynced,
+                   bool create = false);
+
+// A log error in words for the command line: the file, the system's reason
+// and the code's text ("/data/Karo.txt: No space left on device (I/O error 28)").
+std::string LogErrorDetail(const std::string& fileName, const EInOutError& error);
 
 // Where an append to a file whose last bytes are `tail` must start, counted
 // from the start of `tail`: at the first byte 26 after the tail's last

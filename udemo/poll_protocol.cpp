@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <sstream>
 #include <utility>
 #include <array>
 #include <exception>
@@ -17,6 +19,12 @@ namespace {
 constexpr int32_t kReceiveBufferSize = 16385;
 // How often a device that went away is tried again.
 constexpr int kRetryMs = 1000;
+
+// Why a device is waited for: it is not there (never was, or went away), or
+// the error that refuses it.
+int32_t WaitReason(int32_t error) {
+  return error == ENOENT || error == ENODEV || error == ENXIO ? ENOENT : error;
+}
 
 }  // namespace
 
@@ -60,23 +68,38 @@ void TPollProtocol::Status(const std::string& line, TStatusKind kind) {
   if (OnStatus) OnStatus(line, kind);
 }
 
+void TPollProtocol::LogError(const EInOutError& error) {
+  if (OnLogError) OnLogError(LogErrorDetail(SaveDialog1.FileName, error));
+}
+
+// A failed open gets its status line and the hint that says why in words.
+// While a device is waited for, a failed attempt says nothing new unless the
+// reason changed (a device that came back, but is not ours to open).
 void TPollProtocol::Opened(int32_t ProviderSubType, int32_t Error) {
   const std::string name = FPort.DeviceName();
   if (Error != 0) {
-    // While a device is waited for, a failed attempt says nothing new.
-    const bool wasWaiting = FLost;
-    FLost = FReconnect && !FPort.IsOpen();
-    if (FLost) FRetry.start(kRetryMs);
-    if (wasWaiting && FLost) return;
-    const bool missing = Error == ENOENT || Error == ENODEV || Error == ENXIO;
-    if (FLost && missing) {
+    const bool waiting = FReconnect && !FPort.IsOpen();
+    if (waiting) FRetry.start(kRetryMs);
+    const bool told = waiting && FLost && WaitReason(Error) == FReason;
+    FLost = waiting;
+    if (told) return;
+    FReason = WaitReason(Error);
+    if (waiting && FReason == ENOENT) {
       Status("Device not there yet: " + name);
     } else {
       Status("Error accessing device: " + name + " (code: " + std::to_string(Error) + ")",
              TStatusKind::Error);
     }
+    if (OnOpenHint) {
+      std::istringstream hint(OnOpenHint(name, Error));
+      for (std::string line; std::getline(hint, line);) Status(line);
+    }
+    if (waiting && FReason != ENOENT) {
+      Status("Waiting for " + name + " (" + std::strerror(Error) + "), trying again once a second");
+    }
     return;
   }
+  FReason = 0;
   FLost = false;
   if (std::exchange(FWasLost, false)) Status("Device back: " + name);
   // Every open starts with "?": what was pending before belongs to a line
@@ -107,6 +130,7 @@ void TPollProtocol::LineErrors(int32_t Errors) {
   // The monitor reports a device that went away once, as an I/O error.
   if ((Errors & async32::CE_IOE) && FReconnect && !FLost) {
     FLost = FWasLost = true;
+    FReason = ENOENT;
     Status("Device lost: " + FPort.DeviceName());
     FRetry.start(0);
   }
@@ -130,8 +154,9 @@ void TPollProtocol::Tick() {
   bool acknowledge = FAckPending && FRecordIndex == 1;
   if (acknowledge) {
     try {
-      SyncLogFile(SaveDialog1.FileName);
-    } catch (const EInOutError&) {
+      FUnsynced.Sync();
+    } catch (const EInOutError& e) {
+      LogError(e);
       syncFailure = std::current_exception();
       acknowledge = false;
     }
@@ -190,8 +215,11 @@ std::exception_ptr TPollProtocol::CompleteRecord() {
   const std::string line = RecordLine(FRecord, DateText(now), TimeText(now));
   std::exception_ptr logFailure;
   try {
-    AppendLogLine(SaveDialog1.FileName, line);
-  } catch (const EInOutError&) {
+    if (AppendLogLine(SaveDialog1.FileName, line, FUnsynced, FCreateLog)) {
+      Status("Log file created: " + SaveDialog1.FileName);
+    }
+  } catch (const EInOutError& e) {
+    LogError(e);
     logFailure = std::current_exception();
   }
   const std::string_view whole(line);

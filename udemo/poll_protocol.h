@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "async32/comm32.h"
+#include "udemo/log_file.h"
 #include "udemo/record_assembly.h"
 
 // Holds the log file name; the dialog itself is never shown.
@@ -41,6 +42,11 @@ class TPollProtocol {
   std::function<void(std::string_view record, std::string_view stamp)> OnRecordLine;
   // After every 25th record line: the record pane is emptied.
   std::function<void()> OnRecordLinesFull;
+  // Why an open failed, in words (whose group the device is in, which program
+  // holds it, which file was tried), one status line per line; "" for none.
+  std::function<std::string(const std::string& device, int32_t error)> OnOpenHint;
+  // A log error in words, for the command line; the error is raised as well.
+  std::function<void(const std::string& detail)> OnLogError;
 
   TSaveDialog SaveDialog1;
   // The tick; its owner runs Tick on each timeout, so that an error the tick
@@ -54,6 +60,9 @@ class TPollProtocol {
   // completes no record for that long is reported once, and again when
   // records come back.
   void SetReconnect(bool on) { FReconnect = on; }
+  // Makes the log file when it is missing: at start, or after it was
+  // renamed or removed (rotated), with a status line that says so.
+  void SetCreateLog(bool on) { FCreateLog = on; }
   void SetStaleAfter(int seconds);
   bool Waiting() const { return FRetry.isActive(); }
 
@@ -81,6 +90,7 @@ class TPollProtocol {
 
  private:
   void Status(const std::string& line, TStatusKind kind = TStatusKind::Event);
+  void LogError(const EInOutError& error);
   // Logs the complete record; returns the append's failure, if any.
   std::exception_ptr CompleteRecord();
   void Retry();
@@ -90,6 +100,7 @@ class TPollProtocol {
   bool FReconnect = false;
   bool FLost = false;
   bool FWasLost = false;
+  int32_t FReason = 0;  // why the device is waited for, as last reported
   QTimer FRetry;
   int FStaleAfter = 0;
   bool FStale = false;
@@ -98,6 +109,8 @@ class TPollProtocol {
   async32::TCustomComm32& FPort;
   QTimer FTimer;
 
+  bool FCreateLog = false;
+  TUnsyncedLog FUnsynced;
   bool FAckPending = false;
   // A record since the last command could not be logged: the next command
   // must not be "*", or the device would drop that record.

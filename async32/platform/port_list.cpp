@@ -13,10 +13,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The first line of a sysfs file, printable; "" when it cannot be read.
 std::string FirstLine(const fs::path& file) {
   std::string line;
   std::getline(std::ifstream(file), line);
-  return line;
+  return Printable(line);
 }
 
 bool Listed(const std::string& name, const fs::path& tty) {
@@ -34,7 +35,7 @@ void ReadUsb(const fs::path& tty, SerialPortInfo& port) {
   std::error_code error;
   for (fs::path dir = fs::canonical(tty / "device", error); !error && dir.has_relative_path();
        dir = dir.parent_path()) {
-    if (!fs::exists(dir / "idVendor")) continue;
+    if (!fs::exists(dir / "idVendor", error)) continue;
     port.vendorId = FirstLine(dir / "idVendor");
     port.productId = FirstLine(dir / "idProduct");
     port.manufacturer = FirstLine(dir / "manufacturer");
@@ -50,7 +51,10 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& root) {
   std::vector<SerialPortInfo> ports;
   std::error_code error;
   const fs::path dev = root + "/dev";
-  for (const auto& entry : fs::directory_iterator(root + "/sys/class/tty", error)) {
+  // An entry that cannot be read (permissions, a loop) is passed over.
+  for (fs::directory_iterator it(root + "/sys/class/tty", error), end; !error && it != end;
+       it.increment(error)) {
+    const fs::directory_entry& entry = *it;
     const std::string name = entry.path().filename();
     if (!Listed(name, entry.path())) continue;
     SerialPortInfo port;
@@ -65,20 +69,31 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& root) {
     ports.push_back(port);
   }
   // The stable names under /dev/serial/by-id point at the nodes.
-  for (const auto& link : fs::directory_iterator(dev / "serial" / "by-id", error)) {
+  error.clear();
+  for (fs::directory_iterator it(dev / "serial" / "by-id", error), end; !error && it != end;
+       it.increment(error)) {
+    const fs::directory_entry& link = *it;
     std::error_code broken;
     const fs::path target = fs::canonical(link.path(), broken);
     for (SerialPortInfo& port : ports) {
       std::error_code missing;
       const fs::path node = fs::canonical(dev / fs::path(port.path).filename(), missing);
       if (!broken && !missing && target == node) {
-        port.byId = "/dev/serial/by-id/" + link.path().filename().string();
+        port.byId = "/dev/serial/by-id/" + Printable(link.path().filename().string());
       }
     }
   }
   std::sort(ports.begin(), ports.end(),
             [](const SerialPortInfo& a, const SerialPortInfo& b) { return a.path < b.path; });
   return ports;
+}
+
+std::string Printable(std::string_view text) {
+  std::string printable(text);
+  for (char& c : printable) {
+    if (c < 0x20 || c > 0x7e || c == '"' || c == '\'') c = '?';
+  }
+  return printable;
 }
 
 std::string PortLine(const SerialPortInfo& port) {

@@ -3,6 +3,7 @@
 // (ttyUSB, ttyACM) and the ttyS ports that have a UART behind them.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace async32 {
@@ -23,5 +24,9 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& root = "");
 
 // One line for `port`, as --list prints it.
 std::string PortLine(const SerialPortInfo& port);
+
+// `text` with every byte that is not printable ASCII, and the quotes, as
+// "?": what a device or a program calls itself may hold a terminal's escapes.
+std::string Printable(std::string_view text);
 
 }  // namespace async32

@@ -154,29 +154,44 @@ TEST_F(Logger, WatchdogSaysWhenRecordsStopAndWhenTheyComeAgain) {
   ASSERT_TRUE(UntilOutput(*logger, "Records from " + name + " again"));
 }
 
-TEST_F(Logger, BadUsageEndsWithStatusTwoAndRefusedSettingsWithOne) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"--baud", "12", "x"},
-      {"--databits", "4", "x"},
-      {"--parity", "odd2", "x"},
-      {"--bogus", "x"},
-      {"--stopbits", "3", "x"},
-      {"--stopbits", "1.5", "x"},  // with 8 data bits
-      {"--databits", "5", "--stopbits", "2", "x"},
-      {"--stale-after", "-1", "x"},
-      {"--stale-after", "2147484", "x"},  // 1000 times more overflows a timer
-      {"a", "b"}};
-  for (const auto& arguments : cases) {
-    SCOPED_TRACE(arguments.empty() ? "" : arguments.front());
-    const int status = Start(arguments)->Stop(0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+// logrotate's ways: "create" renames the log and makes a new one, "nocreate"
+// only renames it, "copytruncate" copies it and empties it in place. Logging
+// goes on in the file of the log's name, nothing more goes into a file
+// renamed away, and every acknowledged record is in one of the two.
+TEST_F(Logger, LogrotateEitherWayLosesNothing) {
+  for (const std::string style : {"create", "nocreate", "copytruncate"}) {
+    SCOPED_TRACE(style);
+    QTemporaryDir rotation;
+    const std::string log = rotation.filePath("Karo.txt").toStdString();
+    const std::string conf = rotation.filePath("rotate.conf").toStdString();
+    std::ofstream(conf) << log << " {\n  rotate 1\n  " << style << "\n}\n";
+    devsim::DeviceSimulator sim(Paced(2));
+    sim.start();
+    auto logger = Start({"-L", log, sim.slavePath()});
+    auto acked = [&](size_t n) {
+      return sim.waitFor([n](const devsim::SimState& s) { return s.recordsAcked >= n; }, 10s);
+    };
+    ASSERT_TRUE(acked(4));
+    const std::string rotate = "logrotate -f -s " + rotation.filePath("state").toStdString() + " " + conf;
+    ASSERT_EQ(std::system(rotate.c_str()), 0) << rotate;
+    std::this_thread::sleep_for(300ms);  // an append begun before the rename ends
+    const std::string rotated = Contents(log + ".1");
+    ASSERT_TRUE(acked(sim.state().recordsAcked + 6));
+    logger->Stop(SIGTERM);
+    EXPECT_EQ(Contents(log + ".1"), rotated) << "nothing went into the file renamed away";
+    EXPECT_TRUE(LogHoldsEveryAcknowledged(rotated + Contents(log), {Log(sim)}, "", 2));
+    EXPECT_EQ(Count(*logger, "Log file created: " + log), style == "nocreate" ? 2 : 1);
   }
-  auto help = Start({"--help"});
-  EXPECT_EQ(help->Stop(0), 0);
-  EXPECT_TRUE(help->Output().starts_with("Usage: karolx-log"));
-  // A terminal keeps no mark parity: the device opens and refuses it, and
-  // will refuse it at every try. The logger says so and ends.
+}
+
+// A terminal keeps no mark parity: the device opens and refuses it, and
+// will refuse it at every try. The logger says so and ends, as it does for a
+// log it cannot make, in words.
+TEST_F(Logger, RefusedSettingsAndALogItCannotMakeEndItWithStatusOne) {
+  auto noLog = Start({"-L", "/nonexistent-kx/Karo.txt", "x"});
+  EXPECT_EQ(noLog->Stop(0), 1 << 8);
+  EXPECT_EQ(noLog->Output(), "Cannot create the log file /nonexistent-kx/Karo.txt: No such file or "
+                             "directory (File not found)\n");
   PtyPair device;
   auto refused = Start({"--parity", "mark", device.path()});
   const int status = refused->Stop(0);
@@ -202,7 +217,7 @@ TEST(OpenHint, NamesWhoHoldsTheDeviceAndTheGroupItNeeds) {
     EXPECT_NE(hint.find("belongs to the group dialout"), std::string::npos) << hint;
     EXPECT_NE(hint.find("sudo usermod -aG dialout "), std::string::npos) << hint;
   }
-  EXPECT_EQ(OpenHint(device, ENOENT), "");
+  EXPECT_EQ(OpenHint(device + "-gone", ENOENT).rfind("There is no " + device + "-gone. ", 0), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
 // Runs one of the programs as a lab does: in its own working directory, its
-// standard output to a file.
+// standard output and error to files.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,13 +16,15 @@ namespace testing_support {
 
 class ProgramRun {
  public:
-  ProgramRun(std::vector<std::string> argv, const std::string& dir) : out_(dir + "/out.txt") {
+  ProgramRun(std::vector<std::string> argv, const std::string& dir)
+      : out_(dir + "/out.txt"), err_(dir + "/err.txt") {
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
     if ((pid_ = fork()) == 0) {
-      const int fd = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (chdir(dir.c_str()) == 0 && dup2(fd, 1) == 1) execv(args[0], args.data());
+      const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (chdir(dir.c_str()) == 0 && dup2(out, 1) == 1 && dup2(err, 2) == 2) execv(args[0], args.data());
       _exit(127);
     }
   }
@@ -44,13 +46,16 @@ class ProgramRun {
     }
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
   }
-  std::string Output() const {
-    std::ifstream in(out_, std::ios::binary);
+  std::string Output() const { return Read(out_); }
+  std::string Errors() const { return Read(err_); }
+
+ private:
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
- private:
-  std::string out_;
+  std::string out_, err_;
   pid_t pid_ = -1;
 };
 

@@ -67,11 +67,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   contents += input.ConsumeRandomLengthString(1024);
   const size_t limitExtra = input.ConsumeIntegral<uint16_t>();
   const std::string line = input.ConsumeRemainingBytesAsString();
+  TUnsyncedLog unsynced;
 
   if (mode == 0) {
     unlink(path.c_str());
     try {
-      AppendLogLine(path, line);
+      AppendLogLine(path, line, unsynced);
       Check(false);
     } catch (const EInOutError& e) {
       Check(e.ErrorCode() == ENOENT && std::strcmp(e.what(), "File not found") == 0);
@@ -94,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(setrlimit(RLIMIT_FSIZE, &limit) == 0);
     bool failed = false;
     try {
-      AppendLogLine(path, line);
+      AppendLogLine(path, line, unsynced);
     } catch (const EInOutError& e) {
       failed = e.ErrorCode() == EFBIG;
     }
@@ -104,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
-  AppendLogLine(path, line);
+  AppendLogLine(path, line, unsynced);
   Check(ReadAll(path) == appended);
   return 0;
 }

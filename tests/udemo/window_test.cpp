@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include "app/error_box.h"
+#include "app/open_hints.h"
 #include "async32/platform/comm_api.h"
 #include "async32/platform/termios_map.h"
 #include "window_fixture.h"
@@ -89,6 +90,29 @@ TEST_F(Window, AnOpenWithRefusedSettingsPollsNothingAndCanBeClosed) {
   EXPECT_TRUE(pty.Receive(4096, std::chrono::milliseconds(0)).empty());
   Click("CloseButton");
   EXPECT_FALSE(form->Port().IsOpen());
+}
+
+// The window says why an open failed, once per reason while it waits.
+TEST_F(Window, AFailedOpenSaysWhyOncePerReasonWhileReconnecting) {
+  form->Poll().OnOpenHint = [](const std::string& device, int32_t error) {
+    return OpenHint(device, error);
+  };
+  form->Poll().SetReconnect(true);
+  const std::string name = "/tmp/kxw" + std::to_string(getpid() % 100000);  // fits the field
+  OpenDevice(name);
+  QTest::qWait(2200);  // two more tries
+  auto lines = Lines(Memo1());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Device not there yet: " + name);
+  EXPECT_TRUE(lines[1].starts_with("There is no " + name + ". ")) << lines[1];
+  std::ofstream{name};  // there now, but no terminal
+  QTest::qWait(2200);
+  lines = Lines(Memo1());
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2], "Error accessing device: " + name + " (code: 25)");
+  EXPECT_EQ(lines[3], "Waiting for " + name + " (" + strerror(ENOTTY) +
+                          "), trying again once a second");
+  unlink(name.c_str());
 }
 
 // The device's clock is set from the clock itself, whatever the regional
