@@ -75,7 +75,6 @@ TEST_F(LogOnOwnFileSystem, FullDiskKeepsEveryCompleteLineAndLoggingResumes) {
   earlier.acked = earlier.sent;
   std::ofstream(logPath, std::ios::binary) << lines;
   previousDevices.push_back(earlier);
-  previousLines = earlier.acked.size();
   FillUp();
 
   StartDevice();
@@ -123,7 +122,7 @@ TEST_F(FaultTest, BurstFarLargerThanTheQueueIsHeldBackAndLoggedWhole) {
 TEST_F(FaultTest, RandomPiecesControlBytesAndGarbageReachTheFileExactly) {
   for (bool allValues : {false, true}) {
     SCOPED_TRACE(allValues ? "every byte value" : "bytes 0, 13 and 26");
-    if (form->Port().IsOpen()) CloseQuietly();
+    if (form->Port().IsOpen()) Click("CloseButton");
     form->Port().SetFlowControl(allValues ? async32::fcNone : async32::fcSoftware);
     devsim::SimOptions options;
     options.randomChunks = true;
