@@ -290,9 +290,12 @@ void DeviceSimulator::Device::recordWritten(Record record) {
     ++state.recordsSent;
     if (options_.keepRecords) state.sent.push_back(record.bytes);
   });
-  // A repeated record keeps its place among the unacknowledged ones.
-  auto it = std::find_if(unacked_.rbegin(), unacked_.rend(),
-                         [&](const Record& old) { return old.index == record.index; });
+  // A repeated record keeps its place among the unacknowledged ones. A
+  // stream never repeats one, and is never acknowledged while it flows: its
+  // list grows long, and is not searched.
+  auto it = options_.stream ? unacked_.rend()
+                            : std::find_if(unacked_.rbegin(), unacked_.rend(),
+                                           [&](const Record& old) { return old.index == record.index; });
   if (it != unacked_.rend()) {
     it->end = record.end;
   } else {

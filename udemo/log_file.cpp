@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -102,8 +103,9 @@ bool AppendLogLine(const std::string& fileName, std::string_view line, TUnsynced
     throw EInOutError(errno == EACCES ? EAGAIN : errno);
   }
 
-  const off_t size = lseek(file.fd(), 0, SEEK_END);
-  if (size < 0) throw EInOutError(errno);
+  struct stat st {};
+  if (fstat(file.fd(), &st) != 0) throw EInOutError(errno);
+  const off_t size = st.st_size;
   // The tail searched for an end-of-file mark, and the two bytes before it
   // that tell whether a cut at its first byte leaves a whole line behind.
   const off_t tailStart = size > kTailLength ? size - kTailLength : 0;
@@ -127,24 +129,25 @@ bool AppendLogLine(const std::string& fileName, std::string_view line, TUnsynced
     [[maybe_unused]] const int ignored = ftruncate(file.fd(), at);
     throw EInOutError(error);
   }
-  // The lock goes now: held by the process, it would last as long as the
-  // file is held for the sync.
-  lock.l_type = F_UNLCK;
-  fcntl(file.fd(), F_SETLK, &lock);
-  unsynced.Keep(file.Release());
+  // The first line since the last sync to go to this file: the file is held
+  // for the sync, and the lock goes now, or it would last as long. Closing
+  // the file (any other time) lets the lock go.
+  if (!unsynced.Holds(st.st_dev, st.st_ino)) {
+    lock.l_type = F_UNLCK;
+    fcntl(file.fd(), F_SETLK, &lock);
+    unsynced.Keep(file.Release(), st.st_dev, st.st_ino);
+  }
   return created;
 }
 
-void TUnsyncedLog::Keep(int fd) {
-  struct stat added {};
-  fstat(fd, &added);
-  for (const Held& held : files_) {
-    if (held.device == added.st_dev && held.inode == added.st_ino) {
-      close(fd);
-      return;
-    }
-  }
-  files_.push_back({fd, added.st_dev, added.st_ino});
+bool TUnsyncedLog::Holds(uint64_t device, uint64_t inode) const {
+  return std::any_of(files_.begin(), files_.end(), [&](const Held& held) {
+    return held.device == device && held.inode == inode;
+  });
+}
+
+void TUnsyncedLog::Keep(int fd, uint64_t device, uint64_t inode) {
+  files_.push_back({fd, device, inode});
 }
 
 void TUnsyncedLog::Sync() {

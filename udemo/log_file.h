@@ -33,9 +33,10 @@ class TUnsyncedLog {
   // Puts every line appended since the last sync on the disk itself, so that
   // a power cut cannot take them, and lets the files go. Throws EInOutError.
   void Sync();
-  // Takes over `fd`, an open file of the log; a file already held is not
-  // held twice.
-  void Keep(int fd);
+  // Whether the file with this device and inode number is held.
+  bool Holds(uint64_t device, uint64_t inode) const;
+  // Takes over `fd`, an open file of the log that is not held yet.
+  void Keep(int fd, uint64_t device, uint64_t inode);
 
  private:
   void Release();
