@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "app/open_hints.h"
@@ -206,7 +207,13 @@ TEST(OpenHint, NamesWhoHoldsTheDeviceAndTheGroupItNeeds) {
   PtyPair pty;  // this test holds the terminal open
   EXPECT_NE(OpenHint(pty.path(), EBUSY).find("logger_tests (pid " + std::to_string(getpid()) + ")"),
             std::string::npos);
+  // A program names itself: its name reaches the terminal without escapes.
   QTemporaryDir dir;
+  const std::string proc = dir.filePath("proc").toStdString();
+  std::filesystem::create_directories(proc + "/42/fd");
+  std::filesystem::create_symlink(pty.path(), proc + "/42/fd/3");
+  std::ofstream(proc + "/42/comm") << "\x1b]0;owned\x07\n";
+  EXPECT_EQ(OpenHint(pty.path(), EBUSY, proc), pty.path() + " is in use by ?]0;owned? (pid 42).");
   const std::string device = dir.filePath("ttyX").toStdString();
   std::ofstream{device};
   const group* dialout = getgrnam("dialout");
