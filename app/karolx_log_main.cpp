@@ -18,8 +18,8 @@
 #include "app/quit_on_signals.h"
 #include "async32/comm32.h"
 #include "async32/platform/comm_api.h"
-#include "udemo/log_file.h"
-#include "udemo/poll_protocol.h"
+#include "protocol/log_file.h"
+#include "protocol/poll_protocol.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "udemo/record_assembly.h"
+#include "protocol/record_assembly.h"
 
 // A broken expectation stops the run as a crash, so the input is kept.
 static void Check(bool holds) {

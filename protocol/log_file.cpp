@@ -1,4 +1,4 @@
-#include "udemo/log_file.h"
+#include "protocol/log_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

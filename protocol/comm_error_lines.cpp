@@ -1,4 +1,4 @@
-#include "udemo/comm_error_lines.h"
+#include "protocol/comm_error_lines.h"
 
 #include <initializer_list>
 

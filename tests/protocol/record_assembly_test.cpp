@@ -1,11 +1,9 @@
-// The texts of the polling protocol: the clock-setting message, the names of
-// device kinds and the pane's picture of a record.
+// The texts of the polling protocol: the clock-setting message and the names
+// of device kinds.
 
-#include "udemo/record_assembly.h"
+#include "protocol/record_assembly.h"
 
 #include <gtest/gtest.h>
-
-#include "udemo/pane_text.h"
 
 namespace {
 
@@ -20,11 +18,6 @@ TEST(RecordTexts, ProviderSubTypeNames) {
   EXPECT_EQ(ProviderSubTypeText(6), "Modem device");
   EXPECT_EQ(ProviderSubTypeText(259), "X.25 standards");
   EXPECT_EQ(ProviderSubTypeText(7), "");
-}
-
-TEST(RecordTexts, PaneShowsControlBytesAsPictures) {
-  const QString shown = PaneText(std::string("\0\r\n\x1a" "a\x7f\xe9", 7));
-  EXPECT_EQ(shown, QString::fromUtf8("\u2400\u240D\u240A\u241Aa\u2421\u00e9"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Appending record lines to the log file.
 
-#include "udemo/log_file.h"
+#include "protocol/log_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

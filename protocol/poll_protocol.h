@@ -17,8 +17,8 @@
 #include <string_view>
 
 #include "async32/comm32.h"
-#include "udemo/log_file.h"
-#include "udemo/record_assembly.h"
+#include "protocol/log_file.h"
+#include "protocol/record_assembly.h"
 
 // Holds the log file name; the dialog itself is never shown.
 struct TSaveDialog {

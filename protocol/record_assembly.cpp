@@ -1,4 +1,4 @@
-#include "udemo/record_assembly.h"
+#include "protocol/record_assembly.h"
 
 std::string RecordLine(const TRecord& record, std::string_view date, std::string_view time) {
   std::string line;

@@ -1,4 +1,4 @@
-#include "udemo/poll_protocol.h"
+#include "protocol/poll_protocol.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,8 +9,8 @@
 #include <exception>
 
 #include "datetime/date_time_text.h"
-#include "udemo/comm_error_lines.h"
-#include "udemo/log_file.h"
+#include "protocol/comm_error_lines.h"
+#include "protocol/log_file.h"
 #include "async32/platform/comm_api.h"
 
 namespace {
