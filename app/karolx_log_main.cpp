@@ -17,7 +17,8 @@
 #include "app/open_hints.h"
 #include "app/quit_on_signals.h"
 #include "async32/comm32.h"
-#include "async32/platform/comm_api.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
 #include "protocol/log_file.h"
 #include "protocol/poll_protocol.h"
 

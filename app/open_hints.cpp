@@ -13,8 +13,8 @@
 #include <fstream>
 #include <vector>
 
-#include "async32/platform/port_list.h"
-#include "async32/platform/posix_driver.h"
+#include "async32/port_list.h"
+#include "async32/device_name.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "async32/c32_thread.h"
 #include "async32/comm32_types.h"
-#include "async32/platform/comm_port.h"
+#include "async32/comm_port.h"
 
 namespace async32 {
 

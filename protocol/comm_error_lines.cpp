@@ -2,7 +2,8 @@
 
 #include <initializer_list>
 
-#include "async32/platform/comm_api.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
 
 namespace {
 

@@ -11,7 +11,8 @@
 #include "datetime/date_time_text.h"
 #include "protocol/comm_error_lines.h"
 #include "protocol/log_file.h"
-#include "async32/platform/comm_api.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
 
 namespace {
 

@@ -6,8 +6,9 @@
 
 #include "app/error_box.h"
 #include "app/open_hints.h"
-#include "async32/platform/comm_api.h"
-#include "async32/platform/termios_map.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
+#include "async32/posix/termios_map.h"
 #include "udemo/pane_text.h"
 #include "window_fixture.h"
 

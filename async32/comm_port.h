@@ -8,8 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "async32/platform/comm_api.h"
-#include "async32/platform/event_object.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
+#include "async32/last_error.h"
+#include "async32/event_object.h"
 
 namespace async32 {
 

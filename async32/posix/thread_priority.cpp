@@ -1,4 +1,4 @@
-#include "async32/platform/thread_priority.h"
+#include "async32/thread_priority.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>

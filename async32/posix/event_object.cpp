@@ -1,4 +1,4 @@
-#include "async32/platform/event_object.h"
+#include "async32/event_object.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

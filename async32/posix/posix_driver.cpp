@@ -1,4 +1,4 @@
-#include "async32/platform/posix_driver.h"
+#include "async32/posix/posix_driver.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -15,7 +15,8 @@
 #include <cctype>
 #include <cerrno>
 
-#include "async32/platform/comm_api.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
 
 namespace async32 {
 namespace {

@@ -1,4 +1,4 @@
-#include "async32/platform/port_engine.h"
+#include "async32/posix/port_engine.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "async32/platform/termios_map.h"
+#include "async32/posix/termios_map.h"
 
 namespace async32 {
 namespace {

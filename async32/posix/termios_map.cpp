@@ -1,4 +1,4 @@
-#include "async32/platform/termios_map.h"
+#include "async32/posix/termios_map.h"
 
 #include <cerrno>
 

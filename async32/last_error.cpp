@@ -1,4 +1,4 @@
-#include "async32/platform/comm_api.h"
+#include "async32/last_error.h"
 
 namespace async32 {
 namespace {

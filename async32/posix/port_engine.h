@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "async32/platform/comm_port.h"
-#include "async32/platform/serial_driver.h"
+#include "async32/comm_port.h"
+#include "async32/posix/serial_driver.h"
 
 namespace async32 {
 

@@ -1,8 +1,8 @@
 #include <cerrno>
 
-#include "async32/platform/comm_port.h"
-#include "async32/platform/port_engine.h"
-#include "async32/platform/posix_driver.h"
+#include "async32/comm_port.h"
+#include "async32/posix/port_engine.h"
+#include "async32/posix/posix_driver.h"
 
 namespace async32 {
 
