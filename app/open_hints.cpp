@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -15,6 +14,7 @@
 
 #include "async32/port_list.h"
 #include "async32/device_name.h"
+#include "async32/errors.h"
 
 namespace {
 
@@ -94,8 +94,11 @@ std::string MissingHint(const std::string& device) {
 
 std::string OpenHint(const std::string& path, int error, const std::string& procRoot) {
   const std::string device = async32::DevicePath(path);
-  if (error == EACCES || error == EPERM) return AccessHint(device);
-  if (error == EBUSY) return BusyHint(device, procRoot);
-  if (error == ENOENT || error == ENODEV || error == ENXIO) return MissingHint(device);
+  switch (async32::ClassifyError(error)) {
+    case async32::ErrorKind::kDenied: return AccessHint(device);
+    case async32::ErrorKind::kBusy: return BusyHint(device, procRoot);
+    case async32::ErrorKind::kNotFound: return MissingHint(device);
+    default: break;
+  }
   return "";
 }

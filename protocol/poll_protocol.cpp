@@ -1,8 +1,6 @@
 #include "protocol/poll_protocol.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <sstream>
 #include <utility>
 #include <array>
@@ -12,6 +10,7 @@
 #include "protocol/comm_error_lines.h"
 #include "protocol/log_file.h"
 #include "async32/comm_codes.h"
+#include "async32/errors.h"
 #include "async32/comm_records.h"
 
 namespace {
@@ -22,9 +21,10 @@ constexpr int32_t kReceiveBufferSize = 16385;
 constexpr int kRetryMs = 1000;
 
 // Why a device is waited for: it is not there (never was, or went away), or
-// the error that refuses it.
-int32_t WaitReason(int32_t error) {
-  return error == ENOENT || error == ENODEV || error == ENXIO ? ENOENT : error;
+// the kind of error that refuses it.
+async32::ErrorKind WaitReason(int32_t error) {
+  const async32::ErrorKind kind = async32::ClassifyError(error);
+  return kind == async32::ErrorKind::kGone ? async32::ErrorKind::kNotFound : kind;
 }
 
 }  // namespace
@@ -85,7 +85,7 @@ void TPollProtocol::Opened(int32_t ProviderSubType, int32_t Error) {
     FLost = waiting;
     if (told) return;
     FReason = WaitReason(Error);
-    if (waiting && FReason == ENOENT) {
+    if (waiting && FReason == async32::ErrorKind::kNotFound) {
       Status("Device not there yet: " + name);
     } else {
       Status("Error accessing device: " + name + " (code: " + std::to_string(Error) + ")",
@@ -95,12 +95,12 @@ void TPollProtocol::Opened(int32_t ProviderSubType, int32_t Error) {
       std::istringstream hint(OnOpenHint(name, Error));
       for (std::string line; std::getline(hint, line);) Status(line);
     }
-    if (waiting && FReason != ENOENT) {
-      Status("Waiting for " + name + " (" + std::strerror(Error) + "), trying again once a second");
+    if (waiting && FReason != async32::ErrorKind::kNotFound) {
+      Status("Waiting for " + name + " (" + async32::ErrorText(Error) + "), trying again once a second");
     }
     return;
   }
-  FReason = 0;
+  FReason = async32::ErrorKind::kNone;
   FLost = false;
   if (std::exchange(FWasLost, false)) Status("Device back: " + name);
   // Every open starts with "?": what was pending before belongs to a line
@@ -131,7 +131,7 @@ void TPollProtocol::LineErrors(int32_t Errors) {
   // The monitor reports a device that went away once, as an I/O error.
   if ((Errors & async32::CE_IOE) && FReconnect && !FLost) {
     FLost = FWasLost = true;
-    FReason = ENOENT;
+    FReason = async32::ErrorKind::kNotFound;
     Status("Device lost: " + FPort.DeviceName());
     FRetry.start(0);
   }

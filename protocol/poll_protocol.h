@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "async32/comm32.h"
+#include "async32/errors.h"
 #include "protocol/log_file.h"
 #include "protocol/record_assembly.h"
 
@@ -100,7 +101,7 @@ class TPollProtocol {
   bool FReconnect = false;
   bool FLost = false;
   bool FWasLost = false;
-  int32_t FReason = 0;  // why the device is waited for, as last reported
+  async32::ErrorKind FReason = async32::ErrorKind::kNone;  // why it is waited for, as last said
   QTimer FRetry;
   int FStaleAfter = 0;
   bool FStale = false;
