@@ -12,22 +12,6 @@
 #include "async32/posix/termios_map.h"
 
 namespace async32 {
-namespace {
-
-constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
-// How often the draining output is looked at after a write.
-constexpr int kDrainPollMs = 10;
-// How often modem lines are asked for where the driver cannot wait for them:
-// each ask is a USB transfer on an adapter, and a line event a tenth of a
-// second late is still on time for anyone reading the status pane.
-constexpr int kModemPollMs = 100;
-// Reads per wake-up before other work gets a turn; poll() is level-triggered,
-// so what is left wakes the monitor again at once.
-constexpr int kMaxReadsPerWake = 16;
-// The longest a closing port waits for its last bytes to go out.
-constexpr std::chrono::milliseconds kMostDrain(500);
-
-}  // namespace
 
 PortEngine::PortEngine(std::unique_ptr<SerialDriver> driver) : driver_(std::move(driver)) {
   driver_->GetTermios(applied_);
@@ -47,23 +31,6 @@ PortEngine::~PortEngine() {
 }
 
 bool PortEngine::Valid() const { return wake_.Valid(); }
-
-// The last bytes written (a final "*") go out before the port closes, for as
-// long as they need at the line rate but never long: output still held back
-// then (a handshake line low, XOFF) is thrown away, or closing would wait for
-// it up to half a minute.
-void PortEngine::DrainOutput() {
-  int queued = 0;
-  if (driver_->OutputQueue(queued) != 0 || queued <= 0) return;
-  const uint32_t rate = std::max(OutputSpeed(applied_), 50u);  // ten bits a byte
-  const auto needed = std::chrono::milliseconds(20 + 10000LL * queued / rate);
-  const auto end = std::chrono::steady_clock::now() + std::min(needed, kMostDrain);
-  while (std::chrono::steady_clock::now() < end && !txHeld_) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (driver_->OutputQueue(queued) != 0 || queued <= 0) return;
-  }
-  driver_->Flush(TCOFLUSH);
-}
 
 bool PortEngine::GetCommConfig(COMMCONFIG& config) {
   std::lock_guard lock(mutex_);
@@ -145,49 +112,6 @@ bool PortEngine::SetCommMask(uint32_t mask) {
   return true;
 }
 
-// Modem lines are waited for on a thread of their own, as the wait blocks in
-// the driver. Where no thread can be had, they are polled.
-void PortEngine::StartModemWatch() {
-  if (!modemLinesKnown_ || modemWatcher_.joinable()) return;
-  std::lock_guard lock(mutex_);
-  try {
-    modemWatcher_ = std::thread(&PortEngine::WatchModemLines, this);
-    modemLinesWaited_ = true;
-  } catch (const std::system_error&) {
-  }
-}
-
-// Looks at the lines before each wait, so that a change since the last look
-// is not missed. A driver that cannot wait hands the lines back to polling.
-void PortEngine::WatchModemLines() {
-  for (;;) {
-    {
-      std::lock_guard lock(mutex_);
-      SerialCounters counts;
-      CheckModemLines(countersKnown_ && driver_->GetCounters(counts) == 0 ? &counts : nullptr);
-      if (events_ != 0) wake_.Set();
-    }
-    const int err = driver_->WaitModemChange();
-    if (err == ECANCELED) break;
-    if (err != 0) {
-      std::lock_guard lock(mutex_);
-      modemLinesWaited_ = false;
-      wake_.Set();
-      break;
-    }
-  }
-  modemWatchEnded_ = true;
-}
-
-void PortEngine::StopModemWatch() {
-  if (!modemWatcher_.joinable()) return;
-  while (!modemWatchEnded_) {
-    driver_->CancelModemWait();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  modemWatcher_.join();
-}
-
 // Events raised between waits (the modem-line watcher's) still wait for one
 // look at the device, so that what it reports together is handed over
 // together.
@@ -226,23 +150,6 @@ WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
   }
 }
 
-// With input flow control on, a full queue is not read further: the bytes
-// wait in the kernel, whose own buffer filling up holds the device back
-// (XOFF sent, or RTS or DTR dropped), as a serial driver does at its limit.
-// Without flow control, bytes that do not fit are lost and said so.
-bool PortEngine::InputFlowControl() const {
-  return dcb_.Flag(fInX) || dcb_.RtsControl() == RTS_CONTROL_HANDSHAKE ||
-         dcb_.DtrControl() == DTR_CONTROL_HANDSHAKE;
-}
-
-bool PortEngine::Throttled() const {
-  return InputFlowControl() && inQueue_.size() >= inQueueLimit_;
-}
-
-bool PortEngine::PollModemLines() const {
-  return modemLinesKnown_ && !modemLinesWaited_ && (mask_ & kModemEvents);
-}
-
 int PortEngine::PollTimeoutMs() const {
   if (txEmptyWatch_ && !writeActive_) return kDrainPollMs;
   return PollModemLines() ? kModemPollMs : -1;
@@ -262,168 +169,6 @@ void PortEngine::Service(short revents) {
   if (PollModemLines()) CheckModemLines();
 }
 
-void PortEngine::PumpInput(short revents) {
-  uint8_t buf[4096];
-  for (int i = 0; i < kMaxReadsPerWake && !Throttled(); ++i) {
-    // With input flow control only what fits is taken; the rest waits.
-    size_t want = sizeof buf;
-    if (InputFlowControl()) want = std::min(want, inQueueLimit_ - inQueue_.size());
-    const ssize_t n = driver_->Read(buf, want);
-    if (n > 0) {
-      Receive(buf, static_cast<size_t>(n));
-      continue;
-    }
-    if (n == -EINTR) continue;
-    if (n == -EAGAIN) return;
-    // End of file is a hang-up only where poll() said there was something
-    // to read; otherwise it is nothing yet. EIO and the like: the device
-    // has gone away.
-    if (n == 0 && !(revents & (POLLIN | POLLHUP | POLLERR))) return;
-    MarkDead();
-    return;
-  }
-}
-
-// Reads the kernel's line-error counters, once a batch of received bytes and
-// never on an idle port: they say which error a mark stands for, and show
-// overruns, which leave no mark. Breaks counted wait to be matched with their
-// marks, so that a \377 \0 \0 is known as a break and not a 0 received
-// with an error.
-uint32_t PortEngine::CountLineErrors() {
-  SerialCounters now;
-  if (!countersKnown_ || driver_->GetCounters(now) != 0) return 0;
-  const SerialCounters& was = lastCounters_;
-  uint32_t errors = 0;
-  if (now.frame != was.frame) errors |= CE_FRAME;
-  if (now.overrun != was.overrun) errors |= CE_OVERRUN;
-  if (now.parity != was.parity) errors |= CE_RXPARITY;
-  if (now.bufOverrun != was.bufOverrun) errors |= CE_RXOVER;
-  if (now.brk != was.brk) {
-    pendingBreaks_ += now.brk - was.brk;
-    errors |= CE_BREAK;
-  }
-  lastCounters_ = now;
-  return errors;
-}
-
-// Takes the kernel's marks (see termios_map) out of the stream, a mark split
-// over two reads included: false when `b` is part of a mark. A break leaves
-// nothing; a byte received with an error stays as it came.
-bool PortEngine::Unmark(uint8_t b, uint32_t& errors) {
-  switch (mark_) {
-    case 0:
-      if (b != 0377) return true;
-      mark_ = 1;
-      return false;
-    case 1:
-      mark_ = b == 0 ? 2 : 0;
-      return b != 0;  // \377 \377 is a real 255
-    default:
-      mark_ = 0;
-      if (b == 0 && (pendingBreaks_ > 0 || !countersKnown_)) {
-        if (pendingBreaks_ > 0) {
-          --pendingBreaks_;
-        } else {
-          errors |= CE_BREAK;
-        }
-        return false;
-      }
-      if (!countersKnown_) errors |= dcb_.Flag(fParity) ? CE_RXPARITY : CE_FRAME;
-      return true;
-  }
-}
-
-void PortEngine::Receive(const uint8_t* bytes, size_t count) {
-  const bool marked = (applied_.c_iflag & PARMRK) != 0;
-  uint32_t errors = CountLineErrors();
-  bool queued = false, flag = false, overflow = false;
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t b = bytes[i];
-    if (marked && !Unmark(b, errors)) continue;
-    if (b == 0 && dcb_.Flag(fNull)) continue;
-    if (inQueue_.size() >= inQueueLimit_) {
-      overflow = true;
-      continue;
-    }
-    inQueue_.push_back(b);
-    queued = true;
-    flag = flag || b == static_cast<uint8_t>(dcb_.EvtChar);
-  }
-  if (queued) Raise(EV_RXCHAR);
-  if (flag) Raise(EV_RXFLAG);
-  if (errors & CE_BREAK) Raise(EV_BREAK);
-  if (errors & ~CE_BREAK) Raise(EV_ERR);
-  errors_ |= errors;
-  // A full queue loses bytes; the owner hears of it as a line error so the
-  // loss never goes unseen.
-  if (overflow) {
-    errors_ |= CE_RXOVER;
-    Raise(EV_ERR);
-  }
-}
-
-// The device is gone: said once as an I/O error, after which waits fail.
-void PortEngine::MarkDead() {
-  dead_ = true;
-  errors_ |= CE_IOE;
-  Raise(EV_ERR);
-  writeActive_ = false;
-  outPending_.clear();
-}
-
-void PortEngine::ContinueWrite() {
-  while (outOffset_ < outPending_.size()) {
-    const ssize_t n = driver_->Write(outPending_.data() + outOffset_, outPending_.size() - outOffset_);
-    if (n > 0) {
-      outOffset_ += static_cast<size_t>(n);
-    } else if (n == 0 || n == -EAGAIN) {
-      return;
-    } else if (n != -EINTR) {
-      break;  // the write ends unfinished; a pending write reports no failure
-    }
-  }
-  EndWrite();
-}
-
-void PortEngine::EndWrite() {
-  writeActive_ = false;
-  outPending_.clear();
-  outOffset_ = 0;
-  txEmptyWatch_ = true;
-}
-
-void PortEngine::CheckTxEmpty() {
-  if (!txEmptyWatch_ || writeActive_) return;
-  int queued = 0;
-  if (driver_->OutputQueue(queued) == 0 && queued > 0) return;
-  txEmptyWatch_ = false;
-  if (rtsToggleEmulated_) driver_->SetModemLines(TIOCM_RTS, false);
-  Raise(EV_TXEMPTY);
-}
-
-// Compares the lines with the last look. With the kernel's counts, a count
-// that moved is a change too: a line that flipped and back between two looks,
-// or a ring that the UART counts only as it ends, when RI is off again.
-void PortEngine::CheckModemLines(const SerialCounters* counts) {
-  int lines = 0;
-  if (driver_->GetModemLines(lines) != 0) return;
-  const int was = lastModemLines_;
-  const int changed = lines ^ was;
-  lastModemLines_ = lines;
-  SerialCounters moved;
-  if (counts) {
-    const SerialCounters& last = lastModemCounts_;
-    moved = {.cts = counts->cts - last.cts, .dsr = counts->dsr - last.dsr,
-             .rng = counts->rng - last.rng, .dcd = counts->dcd - last.dcd};
-    lastModemCounts_ = *counts;
-  }
-  if ((changed & TIOCM_CTS) || moved.cts) Raise(EV_CTS);
-  if ((changed & TIOCM_DSR) || moved.dsr) Raise(EV_DSR);
-  if ((changed & TIOCM_CD) || moved.dcd) Raise(EV_RLSD);
-  const bool rose = (changed & TIOCM_RI) && (lines & TIOCM_RI);
-  if (rose || (moved.rng && !((lines | was) & TIOCM_RI))) Raise(EV_RING);
-}
-
 bool PortEngine::ClearCommError(uint32_t& errors, COMSTAT& stat) {
   std::lock_guard lock(mutex_);
   errors = errors_;
@@ -432,18 +177,6 @@ bool PortEngine::ClearCommError(uint32_t& errors, COMSTAT& stat) {
   stat.cbInQue = static_cast<uint32_t>(inQueue_.size());
   stat.cbOutQue = static_cast<uint32_t>(outPending_.size() - outOffset_);
   stat.fXoffHold = txHeld_;
-  return true;
-}
-
-bool PortEngine::GetCommModemStatus(uint32_t& status) {
-  std::lock_guard lock(mutex_);
-  int lines = 0;
-  if (const int err = driver_->GetModemLines(lines)) {
-    SetLastError(err);
-    return false;
-  }
-  status = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
-           ((lines & TIOCM_RI) ? MS_RING_ON : 0) | ((lines & TIOCM_CD) ? MS_RLSD_ON : 0);
   return true;
 }
 
@@ -489,59 +222,6 @@ bool PortEngine::PurgeComm(uint32_t flags) {
     driver_->Flush(TCIFLUSH);
     wake_.Set();
   }
-  return true;
-}
-
-WriteStart PortEngine::WriteFile(const uint8_t* data, uint32_t count, uint32_t& written) {
-  std::lock_guard lock(mutex_);
-  written = 0;
-  if (dead_ || writeActive_) {
-    SetLastError(dead_ ? EIO : EBUSY);
-    return WriteStart::kFailed;
-  }
-  if (count == 0) return WriteStart::kCompleted;
-  if (rtsToggleEmulated_) driver_->SetModemLines(TIOCM_RTS, true);
-  size_t done = 0;
-  while (!txHeld_ && done < count) {
-    const ssize_t n = driver_->Write(data + done, count - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n == 0 || n == -EAGAIN) {
-      break;
-    } else if (n != -EINTR) {
-      SetLastError(static_cast<int>(-n));
-      return WriteStart::kFailed;
-    }
-  }
-  wake_.Set();
-  if (done == count) {
-    written = count;
-    txEmptyWatch_ = true;
-    return WriteStart::kCompleted;
-  }
-  outPending_.assign(data + done, data + count);
-  outOffset_ = 0;
-  writeActive_ = true;
-  return WriteStart::kPending;
-}
-
-bool PortEngine::WriteInProgress() {
-  std::lock_guard lock(mutex_);
-  return writeActive_;
-}
-
-bool PortEngine::ReadFile(uint8_t* buffer, uint32_t count, uint32_t& read) {
-  std::lock_guard lock(mutex_);
-  read = 0;
-  if (count > inQueue_.size()) {
-    SetLastError(EAGAIN);
-    return false;
-  }
-  const bool wasThrottled = Throttled();
-  std::copy_n(inQueue_.begin(), count, buffer);
-  inQueue_.erase(inQueue_.begin(), inQueue_.begin() + count);
-  read = count;
-  if (wasThrottled && count > 0) wake_.Set();  // room again: the monitor reads on
   return true;
 }
 

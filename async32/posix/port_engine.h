@@ -12,6 +12,7 @@
 // the state.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,19 @@ class PortEngine final : public CommPort {
   int Error() const { return wake_.Error(); }
 
  private:
+  static constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
+  // How often the draining output is looked at after a write.
+  static constexpr int kDrainPollMs = 10;
+  // How often modem lines are asked for where the driver cannot wait for
+  // them: each ask is a USB transfer on an adapter, and a line event a tenth
+  // of a second late is still on time for anyone reading the status pane.
+  static constexpr int kModemPollMs = 100;
+  // Reads per wake-up before other work gets a turn; poll() is
+  // level-triggered, so what is left wakes the monitor again at once.
+  static constexpr int kMaxReadsPerWake = 16;
+  // The longest a closing port waits for its last bytes to go out.
+  static constexpr std::chrono::milliseconds kMostDrain{500};
+
   // Each of these runs with mutex_ held.
   void Raise(uint32_t events) { events_ |= events & mask_; }
   void Service(short revents);
