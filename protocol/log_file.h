@@ -1,25 +1,15 @@
 #pragma once
 // The log file Karo.txt: one line per record, appended and closed per record.
+// The rules are the same everywhere: where the next line goes, a new line
+// never continues a broken one, no part of a failed line stays, and what a
+// "*" acknowledges is synced first. The file itself is the platform's
+// (log_file_handle.h).
 
-#include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// A failed file operation, with the system's error code and its text.
-class EInOutError : public std::runtime_error {
- public:
-  explicit EInOutError(int code);
-  int ErrorCode() const { return code_; }
-
- private:
-  int code_;
-};
-
-// The text that goes with an error code: "File not found", "Invalid
-// filename", "Too many open files", "File access denied" or "I/O error N".
-std::string InOutErrorText(int code);
+#include "protocol/log_file_handle.h"
 
 // The files lines were appended to since the last sync, held open until it:
 // a sync by name would miss a log that was renamed away (rotated) meanwhile.
@@ -28,21 +18,19 @@ class TUnsyncedLog {
   TUnsyncedLog() = default;
   TUnsyncedLog(const TUnsyncedLog&) = delete;
   TUnsyncedLog& operator=(const TUnsyncedLog&) = delete;
-  ~TUnsyncedLog() { Release(); }
 
   // Puts every line appended since the last sync on the disk itself, so that
   // a power cut cannot take them, and lets the files go. Throws EInOutError.
   void Sync();
-  // Whether the file with this device and inode number is held.
-  bool Holds(uint64_t device, uint64_t inode) const;
-  // Takes over `fd`, an open file of the log that is not held yet.
-  void Keep(int fd, uint64_t device, uint64_t inode);
+  // Whether the file `id` is held.
+  bool Holds(const TLogFileHandle::Id& id) const;
+  // Takes over `file`, a file of the log that is not held yet.
+  void Keep(TLogFileHandle file, const TLogFileHandle::Id& id);
 
  private:
-  void Release();
   struct Held {
-    int fd;
-    uint64_t device, inode;
+    TLogFileHandle file;
+    TLogFileHandle::Id id;
   };
   std::vector<Held> files_;
 };
