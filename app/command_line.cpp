@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <type_traits>
 
 #include "app/port_listing.h"
 
@@ -72,19 +73,24 @@ bad usage.
 // The device field of the window holds this many characters.
 constexpr size_t kDeviceFieldLength = 15;
 
-constexpr const char* const kRates[] = {"110",   "300",   "600",    "1200",   "2400",
-                                        "4800",  "9600",  "14400",  "19200",  "38400",
-                                        "56000", "57600", "115200", "128000", "256000"};
-constexpr const char* const kDatabits[] = {"4", "5", "6", "7", "8"};
+// The names of the settings on the command line, in the component's order;
+// rates and data bits are the component's own numbers.
 constexpr const char* const kParities[] = {"none", "odd", "even", "mark", "space"};
 constexpr const char* const kStopbits[] = {"1", "1.5", "2"};
+static_assert(std::size(kParities) == async32::kParityCount);
+static_assert(std::size(kStopbits) == async32::kStopbitsCount);
 
-// The position of `value` in `names`, or nothing.
-template <size_t N>
-std::optional<int> IndexOf(const char* const (&names)[N], const QString& value) {
-  const auto it = std::find(std::begin(names), std::end(names), value.toStdString());
-  if (it == std::end(names)) return std::nullopt;
-  return static_cast<int>(it - std::begin(names));
+// The position of `value` in `values` (numbers or names), or nothing.
+template <typename T, size_t N>
+std::optional<int> IndexOf(const T (&values)[N], const QString& value) {
+  for (size_t i = 0; i < N; ++i) {
+    if constexpr (std::is_integral_v<T>) {
+      if (QString::number(values[i]) == value) return static_cast<int>(i);
+    } else if (value == values[i]) {
+      return static_cast<int>(i);
+    }
+  }
+  return std::nullopt;
 }
 
 // Qt's own options of a windowed program, with the values they take; the
@@ -172,12 +178,12 @@ TCommand ParseCommand(TProgram program, const QStringList& arguments) {
     o.staleAfter = 60;
   }
   if (parser.isSet(baud)) {
-    const auto i = IndexOf(kRates, parser.value(baud));
+    const auto i = IndexOf(kBaudRateCodes, parser.value(baud));
     if (!i) return usage("unsupported baud rate '" + parser.value(baud) + "'");
     o.baudRate = static_cast<TBaudRate>(*i);
   }
   if (parser.isSet(databits)) {
-    const auto i = IndexOf(kDatabits, parser.value(databits));
+    const auto i = IndexOf(kDatabitsCodes, parser.value(databits));
     if (!i || *i == da4) return usage("data bits must be 5, 6, 7 or 8");
     o.databits = static_cast<TDatabits>(*i);
   }
@@ -223,7 +229,8 @@ int AnswerCommand(TProgram program, const TCommand& command) {
 }
 
 std::string SettingsText(const TCommandOptions& o) {
-  return std::string(kRates[o.baudRate]) + " baud, " + kDatabits[o.databits] + " data bits, " +
+  return std::to_string(async32::kBaudRateCodes[o.baudRate]) + " baud, " +
+         std::to_string(async32::kDatabitsCodes[o.databits]) + " data bits, " +
          (o.parity == async32::paNone ? "no" : kParities[o.parity]) + " parity, " +
          kStopbits[o.stopbits] + (o.stopbits == async32::sb10 ? " stop bit" : " stop bits");
 }

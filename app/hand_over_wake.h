@@ -4,21 +4,18 @@
 // the loop watches; the loop then runs the queued steps. Nothing of Qt's is
 // touched from the monitor thread.
 
-#include <QObject>
+#include "app/kernel_event.h"
 
-class QSocketNotifier;
-
-class HandOverWake : public QObject {
+class HandOverWake {
  public:
   // Installs itself as the component's wake hook; create it on the
   // user-interface thread, before any port opens.
   HandOverWake();
   // Removes the hook; every port must be closed by then.
-  ~HandOverWake() override;
+  ~HandOverWake();
   HandOverWake(const HandOverWake&) = delete;
   HandOverWake& operator=(const HandOverWake&) = delete;
 
  private:
-  int fd_;
-  QSocketNotifier* notifier_;
+  KernelEvent event_;
 };

@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <map>
 
 #include "app/hand_over_wake.h"
@@ -17,9 +16,11 @@
 #include "app/open_hints.h"
 #include "app/quit_on_signals.h"
 #include "async32/comm32.h"
-#include "async32/platform/comm_api.h"
-#include "udemo/log_file.h"
-#include "udemo/poll_protocol.h"
+#include "async32/errors.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
+#include "protocol/log_file.h"
+#include "protocol/poll_protocol.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
     // say so and end, and leave the device to others.
     if (error != 0 && port.IsOpen()) {
       std::printf("Settings refused by %s: %s (%s)\n", o.device.c_str(), SettingsText(o).c_str(),
-                  std::strerror(error));
+                  async32::ErrorText(error).c_str());
       QCoreApplication::exit(1);
     }
     if (error != 0 && !o.reconnect) QCoreApplication::exit(1);

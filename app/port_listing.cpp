@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "async32/platform/port_list.h"
+#include "async32/port_list.h"
 
 void PrintSerialPorts() {
   const auto ports = async32::ListSerialPorts();

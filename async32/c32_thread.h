@@ -8,8 +8,8 @@
 #include <string>
 
 #include "async32/comm32_types.h"
-#include "async32/platform/comm_port.h"
-#include "async32/platform/event_object.h"
+#include "async32/comm_port.h"
+#include "async32/event_object.h"
 #include "async32/thread.h"
 
 namespace async32 {

@@ -1,8 +1,9 @@
 #include "async32/comm32.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
+
+#include "async32/errors.h"
 
 namespace async32 {
 namespace {
@@ -97,7 +98,7 @@ void TCustomComm32::Close() {
 
 int32_t TCustomComm32::Write(const void* Buffer, int32_t Count) {
   if (!FHandle || Count < 0) {
-    SetLastError(EBADF);
+    SetLastError(NotOpenError());
     return -1;
   }
   if (FWritePending) {
@@ -116,7 +117,7 @@ int32_t TCustomComm32::Write(const void* Buffer, int32_t Count) {
 
 int32_t TCustomComm32::Read(void* Buffer, int32_t Count) {
   if (!FHandle || Count < 0) {
-    SetLastError(EBADF);
+    SetLastError(NotOpenError());
     return -1;
   }
   uint32_t read = 0;

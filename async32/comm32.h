@@ -4,9 +4,31 @@
 // monitor thread whose events reach the owner's handlers on the
 // user-interface thread.
 //
-// Every operation is called on the user-interface thread. The component never
-// throws and never prints: failures are results, and Open reports through
-// OnOpen.
+// How to use it:
+// - Threads. Every operation is called on the user-interface thread, and
+//   every handler runs there, one at a time. While a port is open, its
+//   monitor thread waits for device events and hands each wait's events over
+//   to that thread synchronously (async32/thread.h).
+// - The wake hook. Before any port opens, the application installs
+//   SetWakeMainThreadHook: the monitor calls it to say that a hand-over is
+//   queued, and the user-interface thread then calls CheckSynchronize from
+//   its event loop. Without the hook no event is ever delivered. An exception
+//   that escapes a handler goes to SetEventErrorHook (c32_thread.h).
+// - Event order. The events of one wait are delivered in the fixed order
+//   Break, CTS, DSR, Error, Ring, RLSD, RxChar, RxFlag, TxEmpty; before them
+//   the port's error state is read and cleared once, so OnError carries the
+//   CE_ word (comm_codes.h) and OnRxChar the count of bytes waiting. A device
+//   that goes away is reported once, as CE_IOE. OnOpen is not handed over:
+//   it fires inside Open.
+// - Results. The component never throws and never prints. Open reports
+//   through OnOpen with 0, or with the platform's error code (errno values
+//   on POSIX; ClassifyError in errors.h tells not found, denied, busy, gone
+//   and a refused setting apart). A refused setting leaves the port open, so
+//   that the owner may change it; anything else leaves it closed. Write and
+//   Read give counts or -1, the line operations true or false; the reason is
+//   then in GetLastError (last_error.h).
+// - A handler never closes or opens its own port: Close waits for the
+//   monitor, which waits for the handler (see Close).
 
 #include <cstdint>
 #include <functional>
@@ -15,7 +37,7 @@
 
 #include "async32/c32_thread.h"
 #include "async32/comm32_types.h"
-#include "async32/platform/comm_port.h"
+#include "async32/comm_port.h"
 
 namespace async32 {
 

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "async32/platform/comm_api.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
 
 namespace async32 {
 

@@ -5,7 +5,7 @@
 #include <exception>
 #include <mutex>
 
-#include "async32/platform/thread_priority.h"
+#include "async32/thread_priority.h"
 
 namespace async32 {
 namespace {

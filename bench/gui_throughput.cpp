@@ -61,7 +61,7 @@
 #include "async32/thread.h"
 #include "device_simulator.h"
 #include "udemo/form1.h"
-#include "udemo/log_file.h"
+#include "protocol/log_file.h"
 #include "udemo/memo.h"
 
 extern char** environ;

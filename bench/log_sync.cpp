@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "udemo/log_file.h"
+#include "protocol/log_file.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 
 #include "app/hand_over_wake.h"
 #include "async32/comm32.h"
-#include "async32/platform/port_engine.h"
+#include "async32/posix/port_engine.h"
 #include "bench_support.h"
 
 namespace {

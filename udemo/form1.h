@@ -15,7 +15,7 @@
 #include <string>
 
 #include "async32/comm32.h"
-#include "udemo/poll_protocol.h"
+#include "protocol/poll_protocol.h"
 
 namespace Ui {
 class TForm1;

@@ -18,9 +18,9 @@
 #include <tuple>
 
 #include "async32/comm32.h"
-#include "async32/platform/port_engine.h"
-#include "async32/platform/posix_driver.h"
-#include "async32/platform/termios_map.h"
+#include "async32/posix/port_engine.h"
+#include "async32/posix/posix_driver.h"
+#include "async32/posix/termios_map.h"
 #include "process_counts.h"
 #include "pty_pair.h"
 

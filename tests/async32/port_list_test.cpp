@@ -3,7 +3,7 @@
 // without, a console that is no serial port, and an adapter whose texts
 // hold a terminal's escapes and whose entries cannot be read.
 
-#include "async32/platform/port_list.h"
+#include "async32/port_list.h"
 
 #include <gtest/gtest.h>
 

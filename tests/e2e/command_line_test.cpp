@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
+
+#include "async32/comm32_types.h"
 #include "program_run.h"
 
 namespace {
@@ -78,6 +82,46 @@ TEST(CommandLine, HelpVersionAndBadUsageAreAlikeInAllThreePrograms) {
         << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;
     EXPECT_EQ(run->Output(), "");
+  }
+}
+
+// The numbers from `from` to the next `to` in `text`, parenthesised words
+// (defaults) left out.
+std::string Numbers(const std::string& text, const std::string& from, const std::string& to) {
+  const size_t start = text.find(from);
+  if (start == std::string::npos) return "missing " + from;
+  const std::string part = text.substr(start + from.size(), text.find(to, start + from.size()) - start - from.size());
+  std::string numbers;
+  bool inParentheses = false, inNumber = false;
+  for (char c : part) {
+    inParentheses = (inParentheses || c == '(') && c != ')';
+    const bool digit = !inParentheses && std::isdigit(static_cast<unsigned char>(c));
+    if (digit && !inNumber && !numbers.empty()) numbers += ' ';
+    if (digit) numbers += c;
+    inNumber = digit;
+  }
+  return numbers;
+}
+
+// The rates and data bits that --help and the man pages list are the
+// component's own; 4 data bits, which no UART sends, is not offered.
+TEST(CommandLine, HelpAndManPagesOfferTheComponentsRatesAndDataBits) {
+  std::string rates, databits;
+  for (uint32_t rate : async32::kBaudRateCodes) rates += (rates.empty() ? "" : " ") + std::to_string(rate);
+  for (uint8_t bits : async32::kDatabitsCodes) {
+    if (bits > 4) databits += (databits.empty() ? "" : " ") + std::to_string(bits);
+  }
+  QTemporaryDir dir;
+  for (const Program& program : {kWindow, kLogger}) {
+    SCOPED_TRACE(program.name);
+    auto run = Start(dir, program, {"--help"});
+    run->Stop(0);
+    EXPECT_EQ(Numbers(run->Output(), "--baud RATE", "-d,"), rates);
+    EXPECT_EQ(Numbers(run->Output(), "--databits N", "-p,"), databits);
+    std::ifstream in(std::string(KAROLX_SOURCE_DIR "/dist/man/") + program.name + ".1");
+    const std::string page(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(Numbers(page, "\\-\\-baud \" \\fIRATE\\fR\"", ".TP"), rates);
+    EXPECT_EQ(Numbers(page, "\\-\\-databits \" \\fIN\\fR\"", ".TP"), databits);
   }
 }
 

@@ -17,7 +17,7 @@
 #include <iterator>
 #include <string>
 
-#include "udemo/log_file.h"
+#include "protocol/log_file.h"
 
 namespace {
 

@@ -6,8 +6,10 @@
 
 #include "app/error_box.h"
 #include "app/open_hints.h"
-#include "async32/platform/comm_api.h"
-#include "async32/platform/termios_map.h"
+#include "async32/comm_codes.h"
+#include "async32/comm_records.h"
+#include "async32/posix/termios_map.h"
+#include "udemo/pane_text.h"
 #include "window_fixture.h"
 
 namespace {
@@ -193,6 +195,11 @@ TEST_F(Window, RegionalSettingsAreReadAgainWhenTheSystemSaysTheyChanged) {
   QEvent change(QEvent::LocaleChange);
   QApplication::sendEvent(form.get(), &change);
   EXPECT_EQ(DateText(), "02.11.2005");
+}
+
+TEST(Pane, ShowsControlBytesAsPictures) {
+  const QString shown = PaneText(std::string("\0\r\n\x1a" "a\x7f\xe9", 7));
+  EXPECT_EQ(shown, QString::fromUtf8("\u2400\u240D\u240A\u241Aa\u2421\u00e9"));
 }
 
 TEST(ErrorBox, CaptionTextAndErrorsThatComeWhileABoxIsUp) {
