@@ -18,21 +18,12 @@
 
 #include "bench_processes.h"
 #include "bench_support.h"
+#include "process_cpu.h"
 
 namespace {
 
 using bench::SimProcess;
-
-// User and system CPU seconds the process has used so far.
-double ProcessCpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string field;
-  double ticks = 0;
-  for (int i = 1; i <= 15 && stat >> field; ++i) {
-    if (i >= 14) ticks += std::stod(field);  // utime, stime
-  }
-  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+using testing_support::ProcessCpuSeconds;
 
 struct Run {
   double recordsPerS;

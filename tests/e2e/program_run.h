@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "process_cpu.h"
+
 namespace testing_support {
 
 class ProgramRun {
@@ -37,15 +39,7 @@ class ProgramRun {
     return status;
   }
   // User and system CPU seconds the program has used so far.
-  double CpuSeconds() const {
-    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-    std::string field;
-    double ticks = 0;
-    for (int i = 1; i <= 15 && stat >> field; ++i) {
-      if (i >= 14) ticks += std::stod(field);  // utime, stime
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-  }
+  double CpuSeconds() const { return ProcessCpuSeconds(pid_); }
   std::string Output() const { return Read(out_); }
   std::string Errors() const { return Read(err_); }
 
