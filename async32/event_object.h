@@ -1,6 +1,8 @@
 #pragma once
-// A kernel event a thread can wait on with poll(): signalled once, it stays
-// signalled (manual reset) until Reset.
+// A kernel event a thread can wait on (an eventfd on POSIX, an event object
+// on Windows): signalled once, it stays signalled (manual reset) until Reset.
+
+#include <cstdint>
 
 namespace async32 {
 
@@ -11,17 +13,19 @@ class EventObject {
   EventObject(const EventObject&) = delete;
   EventObject& operator=(const EventObject&) = delete;
 
-  // False when the system had no descriptor to spare for the event; Error
-  // then says why (an errno value).
-  bool Valid() const { return fd_ >= 0; }
+  // False when the system had no descriptor or handle to spare for the
+  // event; Error then says why (the platform's error code).
+  bool Valid() const { return handle_ != kNone; }
   int Error() const { return error_; }
   void Set() const;
   void Reset() const;
   bool IsSet() const;
-  int Fd() const { return fd_; }
+  // What the backend waits on: the descriptor, or the HANDLE's bits.
+  intptr_t Native() const { return handle_; }
 
  private:
-  int fd_;
+  static constexpr intptr_t kNone = -1;
+  intptr_t handle_;
   int error_;
 };
 

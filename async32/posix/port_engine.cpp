@@ -128,8 +128,8 @@ WaitResult PortEngine::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
       }
       const bool sending = writeActive_ && !txHeld_;
       const short events = static_cast<short>((Throttled() ? 0 : POLLIN) | (sending ? POLLOUT : 0));
-      fds[0] = {stop.Fd(), POLLIN, 0};
-      fds[1] = {wake_.Fd(), POLLIN, 0};
+      fds[0] = {static_cast<int>(stop.Native()), POLLIN, 0};
+      fds[1] = {static_cast<int>(wake_.Native()), POLLIN, 0};
       fds[2] = {driver_->PollFd(), events, 0};
       timeout = events_ != 0 ? 0 : PollTimeoutMs();
     }
