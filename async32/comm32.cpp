@@ -65,7 +65,10 @@ void TCustomComm32::Open() {
     ApplyAllSettings(FDCB);
     FHandle->SetCommState(FDCB);
     // An open port that nothing monitors would look alive and report
-    // nothing: when no monitor can be made, the open fails instead.
+    // nothing: when no monitor can be made, the open fails instead. Making
+    // it must not change what the steps above left as the last error (on
+    // Windows, creating an event clears it).
+    const int configurationError = GetLastError();
     int monitorError = 0;
     try {
       FThread = std::make_unique<TC32Thread>(
@@ -78,8 +81,8 @@ void TCustomComm32::Open() {
     if (monitorError != 0) {
       FThread.reset();
       FHandle.reset();
-      SetLastError(monitorError);
     }
+    SetLastError(monitorError != 0 ? monitorError : configurationError);
   }
   NotifyOpen(static_cast<int32_t>(FCommConfig.dwProviderSubType), GetLastError());
 }

@@ -1,0 +1,309 @@
+// The Windows backend through a stand-in for the platform: the calls it
+// makes, in order, and the platform's documented answers that wine on a
+// pseudo-terminal cannot give (a refused setting, parity errors and breaks,
+// a write left pending, a purge that aborts it, a device that goes away).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "async32/comm32.h"
+#include "async32/errors.h"
+#include "async32/win32/platform_calls.h"
+#include "hand_over_loop.h"
+
+#include <windows.h>
+
+namespace {
+
+using Calls = std::vector<std::string>;
+const HANDLE kPort = reinterpret_cast<HANDLE>(0x5e1a1);
+
+// What the platform holds and answers. The monitor thread calls in too.
+struct Platform {
+  std::recursive_mutex mutex;
+  Calls calls;
+  DWORD openError = 0, refuseState = 0;  // CreateFileA's and SetCommState's failures
+  ::DCB state{};
+  DWORD errors = 0, inQueue = 0;         // what ClearCommError reports
+  DWORD* waitMask = nullptr;
+  OVERLAPPED* wait = nullptr;            // the pending WaitCommEvent
+  DWORD waitFailure = 0;                 // its result, when it fails
+  bool cancelled = false;
+  bool writesPend = false;
+  OVERLAPPED* write = nullptr;           // the pending WriteFile
+  const char* writeBytes = nullptr;
+  DWORD writeCount = 0, writeEnd = 0;    // 0 while pending
+  DWORD readCount = 0;
+
+  void Note(const std::string& call) { std::lock_guard l(mutex); calls.push_back(call); }
+  size_t Count(const std::string& call) {
+    std::lock_guard l(mutex);
+    return std::count(calls.begin(), calls.end(), call);
+  }
+  Calls Take() { std::lock_guard l(mutex); return std::exchange(calls, {}); }
+  // The pending wait completes with `events`.
+  void Complete(DWORD events) {
+    std::lock_guard l(mutex);
+    *waitMask = events;
+    SetEvent(wait->hEvent);
+  }
+};
+Platform* platform = nullptr;
+
+std::string Hex(DWORD value) {
+  char text[16];
+  snprintf(text, sizeof text, "%lx", value);
+  return text;
+}
+
+const async32::win32::PlatformCalls kStandIn{
+    [](const char* name, DWORD access, DWORD share, _SECURITY_ATTRIBUTES*, DWORD disposition, DWORD flags,
+       HANDLE) -> HANDLE {
+      platform->Note("CreateFileA " + std::string(name) + " " + Hex(access) + " " + Hex(share) + " " +
+                     Hex(disposition) + " " + Hex(flags));
+      if (platform->openError == 0) return kPort;
+      SetLastError(platform->openError);
+      return INVALID_HANDLE_VALUE;
+    },
+    [](HANDLE) -> BOOL { platform->Note("CloseHandle"); return TRUE; },
+    [](HANDLE, COMMCONFIG* config, DWORD*) -> BOOL {
+      platform->Note("GetCommConfig");
+      config->dcb = platform->state;
+      config->dwProviderSubType = PST_RS232;
+      return TRUE;
+    },
+    [](HANDLE, ::DCB* dcb) -> BOOL { platform->Note("GetCommState"); *dcb = platform->state; return TRUE; },
+    [](HANDLE, ::DCB* dcb) -> BOOL {
+      platform->Note("SetCommState");
+      if (platform->refuseState) return SetLastError(platform->refuseState), FALSE;
+      platform->state = *dcb;
+      return TRUE;
+    },
+    [](HANDLE, DWORD in, DWORD out) -> BOOL {
+      platform->Note("SetupComm " + std::to_string(in) + " " + std::to_string(out));
+      return TRUE;
+    },
+    [](HANDLE, COMMTIMEOUTS* t) -> BOOL {
+      platform->Note("SetCommTimeouts " + std::to_string(t->ReadIntervalTimeout) + " " +
+                     std::to_string(t->ReadTotalTimeoutMultiplier + t->ReadTotalTimeoutConstant +
+                                    t->WriteTotalTimeoutMultiplier + t->WriteTotalTimeoutConstant));
+      return TRUE;
+    },
+    [](HANDLE, DWORD mask) -> BOOL { platform->Note("SetCommMask " + Hex(mask)); return TRUE; },
+    [](HANDLE, DWORD* mask, OVERLAPPED* overlapped) -> BOOL {
+      platform->Note("WaitCommEvent");
+      std::lock_guard l(platform->mutex);
+      platform->waitMask = mask;
+      platform->wait = overlapped;
+      platform->cancelled = false;
+      ResetEvent(overlapped->hEvent);
+      return SetLastError(ERROR_IO_PENDING), FALSE;
+    },
+    [](DWORD count, const HANDLE* objects, BOOL all, DWORD ms) -> DWORD {
+      platform->Note("WaitForMultipleObjects");
+      return WaitForMultipleObjects(count, objects, all, ms);
+    },
+    [](HANDLE, OVERLAPPED* overlapped, DWORD* done, BOOL wait) -> BOOL {
+      platform->Note(wait ? "GetOverlappedResult wait" : "GetOverlappedResult");
+      std::lock_guard l(platform->mutex);
+      if (overlapped == platform->wait) {
+        const DWORD failure = platform->cancelled ? ERROR_OPERATION_ABORTED : platform->waitFailure;
+        return failure ? (SetLastError(failure), FALSE) : TRUE;
+      }
+      if (overlapped == platform->write) {
+        if (platform->writeEnd == 0 && !wait) return SetLastError(ERROR_IO_INCOMPLETE), FALSE;
+        const bool sent = platform->writeEnd == ERROR_SUCCESS + 1;
+        *done = sent ? platform->writeCount : 0;
+        return sent ? TRUE : (SetLastError(ERROR_OPERATION_ABORTED), FALSE);
+      }
+      *done = platform->readCount;  // the read, ended
+      return TRUE;
+    },
+    [](HANDLE, OVERLAPPED* overlapped) -> BOOL {
+      platform->Note("CancelIoEx");
+      std::lock_guard l(platform->mutex);
+      if (overlapped == platform->wait) platform->cancelled = true;
+      SetEvent(overlapped->hEvent);
+      return TRUE;
+    },
+    [](HANDLE, DWORD* errors, COMSTAT* stat) -> BOOL {
+      platform->Note("ClearCommError");
+      std::lock_guard l(platform->mutex);
+      *errors = std::exchange(platform->errors, 0);
+      *stat = COMSTAT{};
+      stat->cbInQue = platform->inQueue;
+      return TRUE;
+    },
+    [](HANDLE, DWORD* status) -> BOOL { platform->Note("GetCommModemStatus"); *status = MS_CTS_ON; return TRUE; },
+    [](HANDLE, DWORD function) -> BOOL { platform->Note("EscapeCommFunction " + Hex(function)); return TRUE; },
+    [](HANDLE, DWORD flags) -> BOOL {
+      platform->Note("PurgeComm " + Hex(flags));
+      std::lock_guard l(platform->mutex);
+      if ((flags & PURGE_TXABORT) && platform->write && platform->writeEnd == 0) {
+        platform->writeEnd = ERROR_OPERATION_ABORTED;
+        SetEvent(platform->write->hEvent);
+      }
+      return TRUE;
+    },
+    [](HANDLE, const void* data, DWORD count, DWORD* written, OVERLAPPED* overlapped) -> BOOL {
+      platform->Note("WriteFile " + std::to_string(count));
+      std::lock_guard l(platform->mutex);
+      if (!platform->writesPend) return *written = count, TRUE;
+      platform->write = overlapped;
+      platform->writeBytes = static_cast<const char*>(data);
+      platform->writeCount = count;
+      platform->writeEnd = 0;
+      *written = 0;
+      return SetLastError(ERROR_IO_PENDING), FALSE;
+    },
+    // As wine does: even waiting bytes are read in the background.
+    [](HANDLE, void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) -> BOOL {
+      platform->Note("ReadFile " + std::to_string(count));
+      std::memset(buffer, 'r', count);
+      platform->readCount = count;
+      *read = 0;
+      SetEvent(overlapped->hEvent);
+      return SetLastError(ERROR_IO_PENDING), FALSE;
+    },
+};
+
+class Win32Calls : public ::testing::Test {
+ protected:
+  Win32Calls() {
+    platform = &stand;
+    stand.state.DCBlength = sizeof stand.state;
+    stand.state.BaudRate = 9600;
+    stand.state.ByteSize = 8;
+    async32::win32::Platform() = kStandIn;
+    using C = async32::TCustomComm32;
+    comm.OnOpen = [this](C*, int32_t type, int32_t error) { opens.push_back({type, error}); };
+    comm.OnError = [this](C*, int32_t errors) { events.push_back("error " + Hex(errors)); };
+    comm.OnRxFlag = [this](C*) { events.push_back("rxflag"); };
+    comm.OnRxChar = [this](C*, int32_t count) { events.push_back("rx " + std::to_string(count)); };
+    comm.SetDeviceName("COM12");
+  }
+  ~Win32Calls() override {
+    comm.Close();
+    async32::win32::Platform() = async32::win32::SystemCalls();
+    platform = nullptr;
+  }
+  // The monitor has started its `n`th wait.
+  bool Waiting(size_t n) { return loop.Until([&] { return stand.Count("WaitForMultipleObjects") >= n; }); }
+
+  Platform stand;
+  testing_support::HandOverLoop loop;
+  async32::TComm32 comm;
+  std::vector<std::pair<int32_t, int32_t>> opens;
+  std::vector<std::string> events;
+};
+
+TEST_F(Win32Calls, OpenWaitReadWriteAndCloseInTheirOrder) {
+  comm.SetMonitorEvents({async32::evRxChar});
+  comm.Open();
+  ASSERT_TRUE(Waiting(1));
+  EXPECT_EQ(stand.Take(), (Calls{"CreateFileA \\\\.\\COM12 c0000000 0 3 40000000", "GetCommConfig",
+                                 "SetCommState", "SetupComm 4096 2048", "SetCommTimeouts 250 0",
+                                 "GetCommState", "SetCommState", "SetCommMask 1", "WaitCommEvent",
+                                 "WaitForMultipleObjects"}));
+  stand.inQueue = 3;
+  comm.OnRxChar = [this](async32::TCustomComm32*, int32_t count) {
+    char bytes[8];
+    EXPECT_EQ(comm.Read(bytes, count + 1), -1) << "more than is waiting: nothing is read";
+    EXPECT_EQ(comm.Read(bytes, count), 3);
+  };
+  stand.Complete(EV_RXCHAR);
+  ASSERT_TRUE(Waiting(1));  // the calls so far were taken
+  EXPECT_EQ(comm.Write("?", 1), 1);
+  comm.Close();
+  EXPECT_EQ(stand.Take(), (Calls{"GetOverlappedResult", "ClearCommError", "ClearCommError",
+                                 "ClearCommError", "ReadFile 3", "GetOverlappedResult wait",
+                                 "WaitCommEvent", "WaitForMultipleObjects", "WriteFile 1", "CancelIoEx",
+                                 "GetOverlappedResult wait", "PurgeComm a", "CloseHandle"}));
+}
+
+TEST_F(Win32Calls, SettingsReachThePlatformAsItsOwnBlockAndARefusalIsReported) {
+  comm.SetBaudRate(async32::cbr256000);
+  comm.SetDatabits(async32::da7);
+  comm.SetParity(async32::paMark);
+  comm.SetStopbits(async32::sb20);
+  comm.SetOptions({async32::osParityCheck});
+  comm.SetFlowControl(async32::fcCTS);
+  comm.Open();
+  const ::DCB& d = stand.state;
+  EXPECT_EQ(std::tuple(d.DCBlength, d.BaudRate, d.ByteSize, d.Parity, d.StopBits, d.fParity, d.fOutxCtsFlow,
+                       d.fRtsControl, d.fDtrControl, d.fOutX, d.fInX, d.fNull),
+            std::tuple(sizeof(::DCB), 256000ul, 7, MARKPARITY, TWOSTOPBITS, 1u, 1u, RTS_CONTROL_HANDSHAKE,
+                       DTR_CONTROL_ENABLE, 0u, 0u, 0u));
+  comm.SetXonChar('A');
+  comm.SetFlowControl(async32::fcSoftware);
+  EXPECT_EQ(std::tuple(d.fOutxCtsFlow, d.fRtsControl, d.fOutX, d.fInX, d.XonChar),
+            std::tuple(0u, RTS_CONTROL_ENABLE, 1u, 1u, 'A'));
+  stand.refuseState = ERROR_INVALID_PARAMETER;
+  comm.Open();
+  EXPECT_TRUE(comm.IsOpen()) << "a refused setting leaves the port open";
+  EXPECT_EQ(opens, (decltype(opens){{PST_RS232, 0}, {PST_RS232, ERROR_INVALID_PARAMETER}}));
+  EXPECT_EQ(async32::ClassifyError(ERROR_INVALID_PARAMETER), async32::ErrorKind::kRefusedSetting);
+}
+
+TEST_F(Win32Calls, APendingWriteKeepsItsOwnBytesUntilItEndsAndABreakAbortsIt) {
+  comm.Open();
+  stand.writesPend = true;
+  std::string text = "abc";
+  EXPECT_EQ(comm.Write(text.data(), 3), 0);
+  text = "xyz";
+  EXPECT_EQ(std::string(stand.writeBytes, 3), "abc") << "the caller's bytes are free at once";
+  EXPECT_EQ(comm.Write("d", 1), 0) << "refused while the first is pending";
+  EXPECT_EQ(stand.Count("WriteFile 1"), 0u);
+  EXPECT_TRUE(comm.SetBREAKState(true));
+  EXPECT_EQ(stand.Count("PurgeComm f"), 1u);
+  stand.writesPend = false;
+  EXPECT_EQ(comm.Write("e", 1), 1) << "the aborted write holds nothing back";
+  stand.writesPend = true;
+  EXPECT_EQ(comm.Write("f", 1), 0);
+  {
+    std::lock_guard l(stand.mutex);
+    stand.writeEnd = ERROR_SUCCESS + 1;  // sent
+  }
+  EXPECT_EQ(comm.Write("g", 1), 0) << "a new write, pending again";
+  EXPECT_EQ(stand.Count("WriteFile 1"), 3u);
+}
+
+TEST_F(Win32Calls, LineErrorsFlagsAndAGoneDeviceReachTheHandlersOnce) {
+  comm.Open();
+  ASSERT_TRUE(Waiting(1));
+  stand.errors = CE_RXPARITY | CE_BREAK;
+  stand.Complete(EV_RXFLAG | EV_ERR);
+  ASSERT_TRUE(Waiting(2));
+  stand.errors = CE_FRAME;  // taken by a read's look at the queue, reported at the next hand-over
+  char byte;
+  EXPECT_EQ(comm.Read(&byte, 1), -1);
+  stand.waitFailure = ERROR_OPERATION_ABORTED;  // the adapter was pulled
+  stand.Complete(0);
+  ASSERT_TRUE(loop.Until([&] { return events.size() >= 3; }));
+  EXPECT_EQ(events, (std::vector<std::string>{"error 14", "rxflag", "error 408"}));
+  EXPECT_EQ(stand.Count("WaitCommEvent"), 2u) << "no wait after the device has gone";
+  EXPECT_TRUE(comm.IsOpen()) << "the operator closes it";
+}
+
+TEST_F(Win32Calls, OpenFailuresKeepTheSystemsCodeAndItsKind) {
+  const std::pair<DWORD, async32::ErrorKind> rows[] = {
+      {ERROR_FILE_NOT_FOUND, async32::ErrorKind::kNotFound},
+      {ERROR_ACCESS_DENIED, async32::ErrorKind::kBusy},  // held by another program
+      {ERROR_SHARING_VIOLATION, async32::ErrorKind::kBusy},
+      {ERROR_BAD_COMMAND, async32::ErrorKind::kGone}};
+  for (auto [code, kind] : rows) {
+    stand.openError = code;
+    comm.Open();
+    EXPECT_EQ(std::tuple(comm.IsOpen(), opens.back().first, opens.back().second, async32::ClassifyError(code)),
+              std::tuple(false, 0, static_cast<int32_t>(code), kind));
+  }
+  const std::string text = async32::ErrorText(ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(!text.empty() && text.back() != '\n' && text.back() != '.') << text;
+}
+
+}  // namespace
