@@ -174,9 +174,13 @@ WaitResult Win32Port::WaitCommEvent(uint32_t& mask, const EventObject& stop) {
   return WaitResult::kFailed;
 }
 
+// A driver that cannot cancel the wait (wine's) ends it when the mask is set
+// again; ERROR_NOT_FOUND also means the wait had just ended by itself.
 WaitResult Win32Port::EndWait(WaitResult result) {
   const DWORD error = GetLastError();
-  Platform().CancelIoEx(port_, &wait_.Block());
+  if (!Platform().CancelIoEx(port_, &wait_.Block()) && GetLastError() == ERROR_NOT_FOUND) {
+    Platform().SetCommMask(port_, mask_);
+  }
   DWORD unused = 0;
   Platform().GetOverlappedResult(port_, &wait_.Block(), &unused, TRUE);
   SetLastError(error);

@@ -1,0 +1,165 @@
+// The Windows backend on wine's own serial driver, over a pseudo-terminal
+// that the prefix sees as a COM port, with a device played on its other end
+// (tests/win32/pty_device.c: run through `wine-run --with-pty`).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "async32/comm32.h"
+#include "async32/win32/platform_calls.h"
+#include "hand_over_loop.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+DWORD Handles() {
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return count;
+}
+
+int Threads() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    count += entry.th32OwnerProcessID == GetCurrentProcessId();
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+class Win32Pty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Env("KAROLX_TEST_PORT").empty()) << "run through tests/win32/wine-run --with-pty";
+    using C = async32::TCustomComm32;
+    comm.SetDeviceName(Env("KAROLX_TEST_PORT"));
+    comm.OnOpen = [this](C*, int32_t, int32_t error) { openErrors.push_back(error); };
+    comm.OnRxChar = [this](C*, int32_t count) {
+      std::string bytes(static_cast<size_t>(count), '\0');
+      if (comm.Read(bytes.data(), count) == count) received += bytes;
+    };
+    comm.OnError = [this](C*, int32_t errors) { events.push_back("error " + std::to_string(errors)); };
+    comm.OnTxEmpty = [this](C*) { events.push_back("txempty"); };
+    for (auto [handler, name] : {std::pair(&C::OnCTS, "cts"), {&C::OnDSR, "dsr"}, {&C::OnRLSD, "rlsd"}}) {
+      comm.*handler = [this, name](C*) { events.push_back(name); };
+    }
+  }
+  void TearDown() override { comm.Close(); }
+  // What the device does next: echo, sink, hold or hangup.
+  static void Device(const char* word) { std::ofstream("Z:" + Env("KAROLX_TEST_DEVICE")) << word << "\n"; }
+  static void Lines(int bits) { std::ofstream("Z:" + Env("KAROLX_TEST_LINES")) << bits << "\n"; }
+  size_t Seen(const std::string& event) { return std::count(events.begin(), events.end(), event); }
+
+  testing_support::HandOverLoop loop;
+  async32::TComm32 comm;
+  std::vector<int32_t> openErrors;
+  std::vector<std::string> events;
+  std::string received;
+};
+
+TEST_F(Win32Pty, BytesBothWaysTheirEventsAndAPendingWrite) {
+  comm.Open();  // the pty's own settings: no flow control, so 17 and 19 are data
+  ASSERT_EQ(openErrors, std::vector<int32_t>{0});
+  std::string bytes(256, '\0');
+  for (int i = 0; i < 256; ++i) bytes[i] = static_cast<char>(i);
+  EXPECT_NE(comm.Write(bytes.data(), 256), -1);
+  ASSERT_TRUE(loop.Until([&] { return received.size() >= 256 && Seen("txempty") > 0; })) << received.size();
+  EXPECT_EQ(received, bytes) << "the device echoes";
+
+  Device("hold");
+  const std::string block(1 << 20, 'x');
+  EXPECT_EQ(comm.Write(block.data(), static_cast<int32_t>(block.size())), 0) << "more than the line takes";
+  EXPECT_EQ(comm.Write("y", 1), 0) << "refused while the first is pending";
+  Device("sink");
+  EXPECT_TRUE(loop.Until([&] { return comm.Write("z", 1) == 1; })) << "once the first has gone";
+}
+
+// The modem lines as Linux numbers them, for the stand-in's file.
+constexpr int kCts = 0x020, kCarrier = 0x040, kDsr = 0x100;
+
+// The monitor's waits begun: wine's driver sees a line change only against
+// the lines at the start of a wait, so each change waits for the next one.
+std::atomic<int> monitorWaits = 0;
+
+TEST_F(Win32Pty, ModemLineChangesAreEventsAndStates) {
+  comm.SetFlowControl(async32::fcNone);  // RTS toggling: wine's driver refuses it
+  comm.Open();
+  EXPECT_EQ(openErrors, std::vector<int32_t>{ERROR_NOT_SUPPORTED}) << "and the port is open all the same";
+  comm.Close();
+  auto& calls = async32::win32::Platform();
+  calls.WaitForMultipleObjects = [](DWORD count, const HANDLE* objects, BOOL all, DWORD ms) {
+    ++monitorWaits;
+    return WaitForMultipleObjects(count, objects, all, ms);
+  };
+  comm.SetFlowControl(async32::fcDefault);
+  comm.Open();
+  EXPECT_TRUE(comm.GetModemState(1) && comm.GetModemState(2) && !comm.GetModemState(4));
+  int changes = 0;
+  for (auto [lines, event] : {std::pair(kCts, "dsr"), {kCts | kCarrier, "rlsd"}, {kCarrier, "cts"}}) {
+    ASSERT_TRUE(loop.Until([&] { return monitorWaits > changes; }));
+    Lines(lines);
+    ASSERT_TRUE(loop.Until([&] { return Seen(event) == 1; })) << event;
+    ++changes;
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"dsr", "rlsd", "cts"}));
+  EXPECT_TRUE(!comm.GetModemState(1) && !comm.GetModemState(2) && comm.GetModemState(4));
+  comm.Close();
+  calls = async32::win32::SystemCalls();
+}
+
+// A stop ends the monitor's wait at once; open and close leave no handle or
+// thread behind, with hand-overs under way.
+TEST_F(Win32Pty, CloseEndsTheWaitAtOnceAndCyclesLeakNothing) {
+  comm.Open();
+  comm.Close();
+  const DWORD handles = Handles();
+  const int threads = Threads();
+  auto slowest = 0ms;
+  for (int i = 0; i < 200; ++i) {
+    comm.Open();
+    comm.Write("?", 1);  // echoed: its hand-over may be under way at Close
+    if (i % 2) loop.Until([&] { return !received.empty(); });
+    const auto start = std::chrono::steady_clock::now();
+    comm.Close();
+    slowest = std::max(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start));
+    received.clear();
+  }
+  EXPECT_EQ(openErrors, std::vector<int32_t>(201, 0));
+  EXPECT_LT(slowest, 1000ms) << "a wait the stop did not end";
+  EXPECT_TRUE(loop.Until([&] { return Handles() <= handles && Threads() <= threads; }))
+      << Handles() << " handles, were " << handles << "; " << Threads() << " threads, were " << threads;
+  std::printf("close_slowest_ms=%lld\n", static_cast<long long>(slowest.count()));
+}
+
+TEST_F(Win32Pty, AHangUpIsOneIoErrorAndTheMonitorEnds) {
+  comm.Open();
+  const int threads = Threads();
+  Device("hangup");
+  const std::string ioError = "error " + std::to_string(CE_IOE);
+  ASSERT_TRUE(loop.Until([&] { return Seen(ioError) > 0 && Threads() < threads; }));
+  EXPECT_EQ(Seen(ioError), 1u);
+  EXPECT_TRUE(comm.IsOpen()) << "the operator closes it";
+}
+
+}  // namespace
