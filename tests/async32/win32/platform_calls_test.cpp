@@ -14,7 +14,7 @@
 #include "async32/comm32.h"
 #include "async32/errors.h"
 #include "async32/win32/platform_calls.h"
-#include "hand_over_loop.h"
+#include "comm32_fixture.h"
 
 #include <windows.h>
 
@@ -193,10 +193,10 @@ class Win32Calls : public ::testing::Test {
     platform = nullptr;
   }
   // The monitor has started its `n`th wait.
-  bool Waiting(size_t n) { return loop.Until([&] { return stand.Count("WaitForMultipleObjects") >= n; }); }
+  bool Waiting(size_t n) { return pump.Until([&] { return stand.Count("WaitForMultipleObjects") >= n; }); }
 
   Platform stand;
-  testing_support::HandOverLoop loop;
+  async32::HandOverPump pump;
   async32::TComm32 comm;
   std::vector<std::pair<int32_t, int32_t>> opens;
   std::vector<std::string> events;
@@ -284,7 +284,7 @@ TEST_F(Win32Calls, LineErrorsFlagsAndAGoneDeviceReachTheHandlersOnce) {
   EXPECT_EQ(comm.Read(&byte, 1), -1);
   stand.waitFailure = ERROR_OPERATION_ABORTED;  // the adapter was pulled
   stand.Complete(0);
-  ASSERT_TRUE(loop.Until([&] { return events.size() >= 3; }));
+  ASSERT_TRUE(pump.Until([&] { return events.size() >= 3; }));
   EXPECT_EQ(events, (std::vector<std::string>{"error 14", "rxflag", "error 408"}));
   EXPECT_EQ(stand.Count("WaitCommEvent"), 2u) << "no wait after the device has gone";
   EXPECT_TRUE(comm.IsOpen()) << "the operator closes it";

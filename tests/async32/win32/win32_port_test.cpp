@@ -15,7 +15,7 @@
 
 #include "async32/comm32.h"
 #include "async32/win32/platform_calls.h"
-#include "hand_over_loop.h"
+#include "comm32_fixture.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -70,7 +70,7 @@ class Win32Pty : public ::testing::Test {
   static void Lines(int bits) { std::ofstream("Z:" + Env("KAROLX_TEST_LINES")) << bits << "\n"; }
   size_t Seen(const std::string& event) { return std::count(events.begin(), events.end(), event); }
 
-  testing_support::HandOverLoop loop;
+  async32::HandOverPump pump;
   async32::TComm32 comm;
   std::vector<int32_t> openErrors;
   std::vector<std::string> events;
@@ -83,7 +83,7 @@ TEST_F(Win32Pty, BytesBothWaysTheirEventsAndAPendingWrite) {
   std::string bytes(256, '\0');
   for (int i = 0; i < 256; ++i) bytes[i] = static_cast<char>(i);
   EXPECT_NE(comm.Write(bytes.data(), 256), -1);
-  ASSERT_TRUE(loop.Until([&] { return received.size() >= 256 && Seen("txempty") > 0; })) << received.size();
+  ASSERT_TRUE(pump.Until([&] { return received.size() >= 256 && Seen("txempty") > 0; })) << received.size();
   EXPECT_EQ(received, bytes) << "the device echoes";
 
   Device("hold");
@@ -91,7 +91,7 @@ TEST_F(Win32Pty, BytesBothWaysTheirEventsAndAPendingWrite) {
   EXPECT_EQ(comm.Write(block.data(), static_cast<int32_t>(block.size())), 0) << "more than the line takes";
   EXPECT_EQ(comm.Write("y", 1), 0) << "refused while the first is pending";
   Device("sink");
-  EXPECT_TRUE(loop.Until([&] { return comm.Write("z", 1) == 1; })) << "once the first has gone";
+  EXPECT_TRUE(pump.Until([&] { return comm.Write("z", 1) == 1; })) << "once the first has gone";
 }
 
 // The modem lines as Linux numbers them, for the stand-in's file.
@@ -116,9 +116,9 @@ TEST_F(Win32Pty, ModemLineChangesAreEventsAndStates) {
   EXPECT_TRUE(comm.GetModemState(1) && comm.GetModemState(2) && !comm.GetModemState(4));
   int changes = 0;
   for (auto [lines, event] : {std::pair(kCts, "dsr"), {kCts | kCarrier, "rlsd"}, {kCarrier, "cts"}}) {
-    ASSERT_TRUE(loop.Until([&] { return monitorWaits > changes; }));
+    ASSERT_TRUE(pump.Until([&] { return monitorWaits > changes; }));
     Lines(lines);
-    ASSERT_TRUE(loop.Until([&] { return Seen(event) == 1; })) << event;
+    ASSERT_TRUE(pump.Until([&] { return Seen(event) == 1; })) << event;
     ++changes;
   }
   EXPECT_EQ(events, (std::vector<std::string>{"dsr", "rlsd", "cts"}));
@@ -138,7 +138,7 @@ TEST_F(Win32Pty, CloseEndsTheWaitAtOnceAndCyclesLeakNothing) {
   for (int i = 0; i < 200; ++i) {
     comm.Open();
     comm.Write("?", 1);  // echoed: its hand-over may be under way at Close
-    if (i % 2) loop.Until([&] { return !received.empty(); });
+    if (i % 2) pump.Until([&] { return !received.empty(); });
     const auto start = std::chrono::steady_clock::now();
     comm.Close();
     slowest = std::max(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -147,7 +147,7 @@ TEST_F(Win32Pty, CloseEndsTheWaitAtOnceAndCyclesLeakNothing) {
   }
   EXPECT_EQ(openErrors, std::vector<int32_t>(201, 0));
   EXPECT_LT(slowest, 1000ms) << "a wait the stop did not end";
-  EXPECT_TRUE(loop.Until([&] { return Handles() <= handles && Threads() <= threads; }))
+  EXPECT_TRUE(pump.Until([&] { return Handles() <= handles && Threads() <= threads; }))
       << Handles() << " handles, were " << handles << "; " << Threads() << " threads, were " << threads;
   std::printf("close_slowest_ms=%lld\n", static_cast<long long>(slowest.count()));
 }
@@ -157,7 +157,7 @@ TEST_F(Win32Pty, AHangUpIsOneIoErrorAndTheMonitorEnds) {
   const int threads = Threads();
   Device("hangup");
   const std::string ioError = "error " + std::to_string(CE_IOE);
-  ASSERT_TRUE(loop.Until([&] { return Seen(ioError) > 0 && Threads() < threads; }));
+  ASSERT_TRUE(pump.Until([&] { return Seen(ioError) > 0 && Threads() < threads; }));
   EXPECT_EQ(Seen(ioError), 1u);
   EXPECT_TRUE(comm.IsOpen()) << "the operator closes it";
 }
