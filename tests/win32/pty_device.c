@@ -3,7 +3,9 @@
  *
  *   pty_device program args...
  *
- * The pty's slave becomes dosdevices/comN (the first free N from 5); the
+ * The pty's slave becomes dosdevices/comN (the first free N from 5, owned
+ * through KAROLX_WINE_HOST/comN.pid, so a link left by a killed run is known
+ * as stale and replaced); the
  * program gets KAROLX_TEST_PORT=COMN, KAROLX_TEST_LINES (a file holding the
  * modem lines, read by tty_stand_in.so) and KAROLX_TEST_DEVICE, a file whose
  * first word tells the device what to do:
@@ -16,6 +18,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,10 +27,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-static char link_path[4096], dir[64], lines[128], control[128];
+static char link_path[4096], owner[4096], dir[64], lines[128], control[128];
 
 static void tidy(void) {
   unlink(link_path);
+  unlink(owner);
   unlink(lines);
   unlink(control);
   rmdir(dir);
@@ -57,11 +61,29 @@ int main(int argc, char** argv) {
   tcgetattr(slave, &raw);
   cfmakeraw(&raw);
   tcsetattr(slave, TCSANOW, &raw);
+  const char* host = getenv("KAROLX_WINE_HOST");
   int n = 5;
   for (;; ++n) {
+    if (n == 100 || !host) { fprintf(stderr, "no COM name free\n"); return 2; }
+    snprintf(owner, sizeof owner, "%s/com%d.pid", host, n);
+    int fd = open(owner, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      FILE* f = fopen(owner, "r");
+      int pid = 0;
+      if (f) { if (fscanf(f, "%d", &pid) != 1) pid = 0; fclose(f); }
+      if (pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH)) continue;  /* in use */
+      unlink(owner);  /* stale: its run was killed */
+      --n;
+      continue;
+    }
+    dprintf(fd, "%d\n", (int)getpid());
+    close(fd);
     snprintf(link_path, sizeof link_path, "%s/dosdevices/com%d", prefix, n);
+    unlink(link_path);
     if (symlink(slave_name, link_path) == 0) break;
-    if (errno != EEXIST || n == 99) { perror(link_path); return 2; }
+    perror(link_path);
+    unlink(owner);
+    return 2;
   }
   strcpy(dir, "/tmp/karolx-pty-XXXXXX");
   if (!mkdtemp(dir)) { perror("mkdtemp"); tidy(); return 2; }
