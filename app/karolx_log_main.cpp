@@ -2,13 +2,11 @@
 // instrument for weeks as a service. The same polling protocol as the
 // window's; its status lines go to standard output, one per event.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 
 #include "app/hand_over_wake.h"
@@ -48,15 +46,17 @@ class StatusPrinter {
 
 // The log file must exist for the append; the logger makes an empty one.
 bool EnsureLogFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd >= 0) {
-    close(fd);
-    std::printf("Log file created: %s\n", path.c_str());
+  try {
+    bool created = false;
+    TLogFileHandle(path, true, created);
+    if (created) std::printf("Log file created: %s\n", path.c_str());
     return true;
+  } catch (const EInOutError& e) {
+    std::error_code ignored;
+    if (std::filesystem::exists(path, ignored)) return true;  // the append will say why it fails
+    std::printf("Cannot create the log file %s\n", LogErrorDetail(path, e).c_str());
+    return false;
   }
-  if (errno == EEXIST) return true;
-  std::printf("Cannot create the log file %s\n", LogErrorDetail(path, EInOutError(errno)).c_str());
-  return false;
 }
 
 }  // namespace
