@@ -2,12 +2,20 @@
 # programs, with Qt's DLLs, the platform plugin and the C++ runtime's DLLs
 # beside them, a Start-menu entry for the window and an uninstaller.
 set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_VERBATIM_VARIABLES ON)  # the NSIS lines below hold quotes and backslashes
 set(CPACK_PACKAGE_NAME karolx)
 set(CPACK_PACKAGE_VENDOR "karolx developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serial terminal and data logger for one measuring device")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY karolx)
 set(CPACK_PACKAGE_FILE_NAME karolx-${PROJECT_VERSION}-win64)
-set(CPACK_PACKAGE_EXECUTABLES karolx karolx)
+# The window's Start-menu entry starts it in the user's Documents folder,
+# where its Karo.txt is: the program folder is not the user's to write.
+set(CPACK_NSIS_CREATE_ICONS_EXTRA [[
+  SetOutPath "$DOCUMENTS"
+  CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\karolx.lnk" "$INSTDIRin\karolx.exe"
+  SetOutPath "$INSTDIR"]])
+set(CPACK_NSIS_DELETE_ICONS_EXTRA [[
+  Delete "$SMPROGRAMS\$MUI_TEMP\karolx.lnk"]])
 set(CPACK_NSIS_DISPLAY_NAME karolx)
 set(CPACK_NSIS_PACKAGE_NAME karolx)
 set(CPACK_NSIS_MODIFY_PATH OFF)
