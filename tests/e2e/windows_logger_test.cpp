@@ -1,8 +1,10 @@
 // karolx-log.exe, the Windows build, under wine against the device simulator
-// on a pseudo-terminal that the wine prefix sees as COM40: records logged and
-// acknowledged, Ctrl+C (a SIGINT, which wine hands on as the console's
-// control event) ends it in order with status 0. Runs when
-// KAROLX_WINDOWS_LOGGER names the program (scripts/test windows sets it).
+// on a pseudo-terminal that the wine prefix sees as COM40, for a German user
+// (wine takes the user's locale from LANG): records logged and acknowledged
+// with German stamps, the clock message still right, Ctrl+C (a SIGINT, which
+// wine hands on as the console's control event) ends it in order with status
+// 0. Runs when KAROLX_WINDOWS_LOGGER names the program (scripts/test windows
+// sets it).
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 #include "device_simulator.h"
 #include "log_invariant.h"
@@ -33,11 +36,13 @@ TEST(WindowsLogger, UnderWineLogsEveryAcknowledgedRecordAndStopsInOrder) {
   sim.start();
   const std::string com = "com40=" + std::filesystem::canonical(sim.slavePath()).string();
   setenv("KAROLX_WINE_COM", com.c_str(), 1);
+  setenv("LANG", "de_DE.UTF-8", 1);
   QTemporaryDir dir;
   ProgramRun logger({KAROLX_SOURCE_DIR "/tests/win32/wine-run", program, "--baud", "9600", "--stale-after",
                      "0", "COM40"},
                     dir.path().toStdString());
   unsetenv("KAROLX_WINE_COM");
+  unsetenv("LANG");
   ASSERT_TRUE(sim.waitFor([](const devsim::SimState& s) { return s.recordsAcked >= 12; }, 60s))
       << logger.Output() << logger.Errors();
   const int status = logger.Stop(SIGINT);
@@ -45,6 +50,9 @@ TEST(WindowsLogger, UnderWineLogsEveryAcknowledgedRecordAndStopsInOrder) {
   std::ifstream in(dir.filePath("Karo.txt").toStdString(), std::ios::binary);
   const std::string log(std::istreambuf_iterator<char>(in), {});
   EXPECT_TRUE(LogHoldsEveryAcknowledged(log, {{sim.state().sent, sim.state().acked}}, "", 3));
+  EXPECT_TRUE(std::regex_search(log, std::regex(R"(^.{34} \(\d{1,2}\.\d{1,2}\.\d{4} \d\d:\d\d:\d\d\)\r\n)")))
+      << "a German stamp: " << log.substr(0, 60);
+  EXPECT_FALSE(sim.state().clockSetTo.empty()) << "the clock message was a valid one";
 }
 
 }  // namespace
