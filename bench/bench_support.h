@@ -1,12 +1,14 @@
 #pragma once
 // What the benchmark programs share: failing setup, process figures,
-// percentiles, options and serving the event loop until a condition holds.
+// percentiles, options, a log file followed as it grows, the simulator
+// program and serving the event loop until a condition holds.
 
 #include <errno.h>
 #include <time.h>
 
 #include <QCommandLineParser>
 #include <QEventLoop>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -17,7 +19,11 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "log_reader.h"
+#include "program_run.h"
 
 namespace bench {
 
@@ -59,6 +65,43 @@ inline double PositiveOption(const QCommandLineParser& parser, const QString& na
   if (!ok || value <= 0) Fail("--" + name.toStdString() + " needs a positive number");
   return value;
 }
+
+// A log file followed as it grows; one that cannot be read ends the run.
+class FollowedLog : public testing_support::LogReader {
+ public:
+  explicit FollowedLog(const std::string& path) : LogReader(path) {
+    if (!ok()) Fail("cannot read " + path);
+  }
+};
+
+// karolx-sim in a directory of its own, on the pseudo-terminal whose path it
+// prints first, stopped as a user stops it; `argv` names the program first.
+// One that prints no path ends the run.
+class SimulatorProgram {
+ public:
+  explicit SimulatorProgram(const std::vector<std::string>& argv)
+      : run_(argv, dir_.path().toStdString()) {
+    for (int tries = 0; tries < 1000 && path_.empty(); ++tries) {
+      const std::string out = run_.Output();
+      if (out.find('\n') == std::string::npos) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      } else {
+        path_ = out.substr(0, out.find('\n'));
+      }
+    }
+    if (path_.empty()) Fail(argv[0] + " printed no terminal path");
+  }
+  ~SimulatorProgram() {
+    run_.Stop(SIGTERM);
+    std::fputs(run_.Errors().c_str(), stderr);  // its summary
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  QTemporaryDir dir_;
+  testing_support::ProgramRun run_;
+  std::string path_;
+};
 
 // Serves the event loop until `done` holds, looking every `period`; false
 // when `timeout` passed first.

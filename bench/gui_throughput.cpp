@@ -20,11 +20,8 @@
 #include <asm/termbits.h>  // termios2, for a line rate without a B constant
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -55,7 +52,6 @@
 #include <vector>
 
 #include "app/hand_over_wake.h"
-#include "bench_processes.h"
 #include "bench_support.h"
 #include "async32/c32_thread.h"
 #include "async32/thread.h"
@@ -64,15 +60,13 @@
 #include "protocol/log_file.h"
 #include "udemo/memo.h"
 
-extern char** environ;
-
 namespace {
 
 using bench::Clock;
 using bench::CpuSeconds;
 using bench::Fail;
-using bench::LogReader;
-using bench::SimProcess;
+using bench::FollowedLog;
+using bench::SimulatorProgram;
 using bench::Percentile;
 using bench::PositiveOption;
 using Seconds = std::chrono::duration<double>;
@@ -176,7 +170,7 @@ struct Sample {
   double uiCpu;
 };
 
-Sample Take(LogReader& log) {
+Sample Take(FollowedLog& log) {
   return {Clock::now(), log.Poll(), CpuSeconds(CLOCK_PROCESS_CPUTIME_ID),
           CpuSeconds(CLOCK_THREAD_CPUTIME_ID)};
 }
@@ -207,7 +201,7 @@ void Print(const char* name, double value, int decimals = 1) {
 // The simulator's ceiling: a plain reader drains the terminal as fast as it
 // can, with no window, component or file in between.
 double MeasureSimulatorCeiling(const Options& options) {
-  SimProcess sim(options.simProgram, {"--stream"});
+  SimulatorProgram sim({options.simProgram, "--stream"});
   const int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) Fail("cannot open " + sim.path());
   if (write(fd, "?", 1) != 1) Fail("cannot start the stream");
@@ -235,9 +229,9 @@ double MeasureSimulatorCeiling(const Options& options) {
 // warm-up, and the resident memory after half and after all the records.
 double MeasureUnpaced(const Options& options) {
   LogFile file;
-  SimProcess sim(options.simProgram, {"--stream"});
+  SimulatorProgram sim({options.simProgram, "--stream"});
   Window window(file.path());
-  LogReader log(file.path());
+  FollowedLog log(file.path());
   window.Open(sim.path());
   if (!RunUntil([&] { return log.Poll() > 0; }, kFirstRecordTimeout)) Fail("no record arrived");
   const Sample first = Take(log);
@@ -298,9 +292,9 @@ double MeasureUnpaced(const Options& options) {
 // process's CPU over the measured window.
 void MeasureLineRateCpu(const Options& options) {
   LogFile file;
-  SimProcess sim(options.simProgram, {"--stream", "--pace"});
+  SimulatorProgram sim({options.simProgram, "--stream", "--pace"});
   Window window(file.path());
-  LogReader log(file.path());
+  FollowedLog log(file.path());
   window.SelectBaudRate(kLineRateChoice);
   window.Open(sim.path());
   if (!RunUntil([&] { return log.Poll() > 0; }, kFirstRecordTimeout)) Fail("no record arrived");
@@ -384,7 +378,7 @@ class LatencyProbe {
   void WatchLog(const std::string& path) {
     const int notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (notify < 0 || inotify_add_watch(notify, path.c_str(), IN_MODIFY) < 0) Fail("inotify");
-    LogReader reader(path);
+    FollowedLog reader(path);
     while (!stop_) {
       pollfd p{notify, POLLIN, 0};
       poll(&p, 1, 100);

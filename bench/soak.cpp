@@ -12,7 +12,6 @@
 // record was lost, repeated or damaged, or when a descriptor or thread leaked.
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -74,27 +73,13 @@ long OpenDescriptors() {
 
 // Follows Karo.txt as it grows and checks each complete line: the device's
 // record (number, clock text and the value that goes with the number),
-// " (", a stamp and ")". Remembers which record numbers it has seen.
+// " (", a stamp, ")" and CR LF. Remembers which record numbers it has seen.
 class LogChecker {
  public:
-  explicit LogChecker(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ < 0) Fail("cannot read " + path);
-  }
-  ~LogChecker() { close(fd_); }
-  LogChecker(const LogChecker&) = delete;
-  LogChecker& operator=(const LogChecker&) = delete;
+  explicit LogChecker(const std::string& path) : log_(path) {}
 
   void Poll() {
-    char buffer[65536];
-    ssize_t got;
-    while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
-      pending_.append(buffer, static_cast<size_t>(got));
-      size_t start = 0;
-      for (size_t end; (end = pending_.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        Check(std::string_view(pending_).substr(start, end - start));
-      }
-      pending_.erase(0, start);
-    }
+    log_.Poll([this](std::string_view line) { Check(line); });
   }
 
   // Records numbered below `acked` that are not in the file.
@@ -111,10 +96,15 @@ class LogChecker {
   uint64_t outOfOrder() const { return outOfOrder_; }
   uint64_t malformed() const { return malformed_; }
   // Bytes after the last line end: a line being written, or a torn one.
-  size_t partialBytes() const { return pending_.size(); }
+  size_t partialBytes() const { return log_.partialBytes(); }
 
  private:
   void Check(std::string_view line) {
+    if (!line.ends_with('\r')) {
+      ++malformed_;
+      return;
+    }
+    line.remove_suffix(1);
     const std::string_view record = line.substr(0, kRecordSize);
     uint64_t counter = 0;
     bool numbered = line.size() > kRecordSize + 3 && record[6] == ' ';
@@ -152,8 +142,7 @@ class LogChecker {
     return index;
   }
 
-  int fd_;
-  std::string pending_;
+  bench::FollowedLog log_;
   std::vector<bool> seen_;
   uint64_t next_ = 0;
   uint64_t logged_ = 0;
