@@ -130,11 +130,12 @@ class SimulatorProgram {
   std::string path_;
 };
 
-// Serves the event loop for `duration`.
+// Serves the event loop for `duration` (a coarse timer, Qt's default for
+// long ones, may end 5% early).
 inline void RunFor(Clock::duration duration) {
   QEventLoop loop;
-  QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(duration), &loop,
-                     &QEventLoop::quit);
+  QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(duration),
+                     Qt::PreciseTimer, &loop, &QEventLoop::quit);
   loop.exec();
 }
 
