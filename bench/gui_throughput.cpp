@@ -20,33 +20,20 @@
 #include <asm/termbits.h>  // termios2, for a line rate without a B constant
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCommandLineParser>
-#include <QEventLoop>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,118 +41,35 @@
 #include <utility>
 #include <vector>
 
-#include "app/hand_over_wake.h"
-#include "bench_processes.h"
+#include "async32/comm32.h"
 #include "bench_support.h"
-#include "async32/c32_thread.h"
-#include "async32/thread.h"
+#include "bench_window.h"
 #include "device_simulator.h"
-#include "udemo/form1.h"
 #include "protocol/log_file.h"
-#include "udemo/memo.h"
-
-extern char** environ;
 
 namespace {
 
 using bench::Clock;
 using bench::CpuSeconds;
 using bench::Fail;
-using bench::LogReader;
-using bench::SimProcess;
+using bench::FollowedLog;
+using bench::LogFile;
 using bench::Percentile;
-using bench::PositiveOption;
+using bench::Print;
+using bench::RunFor;
+using bench::RunUntil;
+using bench::SimulatorProgram;
+using bench::Window;
 using Seconds = std::chrono::duration<double>;
 
 constexpr auto kFirstRecordTimeout = std::chrono::seconds(10);
 // A stream that makes no progress for this long has stopped.
 constexpr auto kStallTimeout = std::chrono::seconds(10);
-// How often the event loop looks at the log file during the memory run.
-constexpr auto kCheckPeriod = std::chrono::milliseconds(50);
 // After the latency window, records still on their way get this long to arrive.
 constexpr auto kDrainTime = std::chrono::milliseconds(500);
 constexpr char kLineRateChoice[] = "cbr256000";
 constexpr unsigned kLineRate = 256000;
 constexpr size_t kRecordSize = devsim::DeviceSimulator::kRecordSize;
-
-// Serves the event loop for `duration`.
-void RunFor(Clock::duration duration) {
-  QEventLoop loop;
-  QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(duration), &loop,
-                     &QEventLoop::quit);
-  loop.exec();
-}
-
-bool RunUntil(const std::function<bool()>& done, Clock::duration timeout,
-              std::chrono::milliseconds period = kCheckPeriod) {
-  return bench::RunUntil(done, timeout, period);
-}
-
-// A window as the program shows it, logging to `logPath`. Errors that would
-// go to the program's error box are counted.
-class Window {
- public:
-  explicit Window(const std::string& logPath) : form_(&Window::Shown) {
-    form_.LogFileHolder().FileName = logPath;
-    form_.show();
-  }
-  ~Window() { Click("CloseButton"); }
-
-  // Picks a line rate in the list, as the operator does.
-  void SelectBaudRate(const char* text) {
-    auto* combo = form_.findChild<QComboBox*>("BaudRateCombo");
-    const int index = combo ? combo->findText(text) : -1;
-    if (index < 0) Fail(std::string("the window offers no ") + text);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-  }
-  // Types the device name and presses OPEN.
-  void Open(const std::string& device) {
-    form_.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(device));
-    Click("OpenButton");
-    if (!form_.Port().IsOpen()) Fail("the window cannot open " + device);
-  }
-  // The mean size of the reads the status pane has reported ("Reading N
-  // characters"), over the lines it still holds.
-  double MeanReadSize() {
-    const auto* status = form_.findChild<TMemo*>("Memo1");
-    double bytes = 0;
-    int reads = 0;
-    for (int i = 0; i < status->LineCount(); ++i) {
-      const QString line = status->Line(i);
-      if (!line.startsWith("Reading ")) continue;
-      bytes += line.section(' ', 1, 1).toDouble();
-      ++reads;
-    }
-    return reads ? bytes / reads : 0;
-  }
-  int StatusLines() { return form_.findChild<TMemo*>("Memo1")->LineCount(); }
-  static int errors() { return errors_; }
-
-  // The first one is printed.
-  static void Shown(const std::string& message) {
-    if (errors_++ == 0) std::fprintf(stderr, "bench_gui_throughput: error: %s\n", message.c_str());
-  }
-
- private:
-  void Click(const char* name) { form_.findChild<QPushButton*>(name)->click(); }
-
-  static inline int errors_ = 0;
-  TForm1 form_;
-};
-
-// A fresh, empty Karo.txt in its own directory.
-class LogFile {
- public:
-  LogFile() {
-    if (!dir_.isValid()) Fail("no temporary directory");
-    std::ofstream(path(), std::ios::binary);
-  }
-  std::string path() const { return dir_.filePath("Karo.txt").toStdString(); }
-
- private:
-  QTemporaryDir dir_;
-};
 
 // The process's CPU, the user-interface thread's share of it and the log's
 // line count at one moment.
@@ -176,7 +80,7 @@ struct Sample {
   double uiCpu;
 };
 
-Sample Take(LogReader& log) {
+Sample Take(FollowedLog& log) {
   return {Clock::now(), log.Poll(), CpuSeconds(CLOCK_PROCESS_CPUTIME_ID),
           CpuSeconds(CLOCK_THREAD_CPUTIME_ID)};
 }
@@ -199,18 +103,30 @@ struct Options {
   std::string simProgram;
 };
 
-void Print(const char* name, double value, int decimals = 1) {
-  std::printf("%s=%.*f\n", name, decimals, value);
-  std::fflush(stdout);
+// Sets a line rate that has no B constant, as the component does.
+void SetLineRate(int fd, unsigned rate) {
+  struct termios2 settings {};
+  if (ioctl(fd, TCGETS2, &settings) != 0) Fail("cannot read the terminal's settings");
+  settings.c_cflag = (settings.c_cflag & ~CBAUD) | BOTHER;
+  settings.c_ispeed = settings.c_ospeed = rate;
+  if (ioctl(fd, TCSETS2, &settings) != 0) Fail("cannot set the line rate");
+}
+
+// Opens the simulator's terminal, at `lineRate` unless 0, and asks for the
+// stream of records.
+int StartStream(const std::string& device, unsigned lineRate = 0) {
+  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) Fail("cannot open " + device);
+  if (lineRate) SetLineRate(fd, lineRate);
+  if (write(fd, "?", 1) != 1) Fail("cannot start the stream");
+  return fd;
 }
 
 // The simulator's ceiling: a plain reader drains the terminal as fast as it
 // can, with no window, component or file in between.
 double MeasureSimulatorCeiling(const Options& options) {
-  SimProcess sim(options.simProgram, {"--stream"});
-  const int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) Fail("cannot open " + sim.path());
-  if (write(fd, "?", 1) != 1) Fail("cannot start the stream");
+  SimulatorProgram sim({options.simProgram, "--stream"});
+  const int fd = StartStream(sim.path());
   size_t bytes = 0;
   std::optional<std::pair<Clock::time_point, size_t>> start;
   const auto begin = Clock::now();
@@ -235,9 +151,9 @@ double MeasureSimulatorCeiling(const Options& options) {
 // warm-up, and the resident memory after half and after all the records.
 double MeasureUnpaced(const Options& options) {
   LogFile file;
-  SimProcess sim(options.simProgram, {"--stream"});
+  SimulatorProgram sim({options.simProgram, "--stream"});
   Window window(file.path());
-  LogReader log(file.path());
+  FollowedLog log(file.path());
   window.Open(sim.path());
   if (!RunUntil([&] { return log.Poll() > 0; }, kFirstRecordTimeout)) Fail("no record arrived");
   const Sample first = Take(log);
@@ -285,10 +201,10 @@ double MeasureUnpaced(const Options& options) {
   for (size_t step = 1; step <= kRssSteps; ++step) {
     const size_t records = options.records * step / kRssSteps;
     const std::string name = "rss_kib_" + std::to_string(records / 1000) + "k";
-    Print(name.c_str(), static_cast<double>(rss[step - 1]), 0);
+    Print(name, rss[step - 1]);
   }
-  Print("status_lines_half", statusLines[kRssSteps / 2 - 1], 0);
-  Print("status_lines_full", statusLines.back(), 0);
+  Print("status_lines_half", statusLines[kRssSteps / 2 - 1]);
+  Print("status_lines_full", statusLines.back());
   const auto half = static_cast<double>(rss[kRssSteps / 2 - 1]);
   Print("rss_growth_second_half_percent", 100.0 * (static_cast<double>(rss.back()) - half) / half);
   return rate.recordsPerS;
@@ -298,9 +214,9 @@ double MeasureUnpaced(const Options& options) {
 // process's CPU over the measured window.
 void MeasureLineRateCpu(const Options& options) {
   LogFile file;
-  SimProcess sim(options.simProgram, {"--stream", "--pace"});
+  SimulatorProgram sim({options.simProgram, "--stream", "--pace"});
   Window window(file.path());
-  LogReader log(file.path());
+  FollowedLog log(file.path());
   window.SelectBaudRate(kLineRateChoice);
   window.Open(sim.path());
   if (!RunUntil([&] { return log.Poll() > 0; }, kFirstRecordTimeout)) Fail("no record arrived");
@@ -384,7 +300,7 @@ class LatencyProbe {
   void WatchLog(const std::string& path) {
     const int notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (notify < 0 || inotify_add_watch(notify, path.c_str(), IN_MODIFY) < 0) Fail("inotify");
-    LogReader reader(path);
+    FollowedLog reader(path);
     while (!stop_) {
       pollfd p{notify, POLLIN, 0};
       poll(&p, 1, 100);
@@ -438,24 +354,12 @@ class RecordLogger {
   TUnsyncedLog unsynced_;  // never synced: the peers' logging does not
 };
 
-// Sets a line rate that has no B constant, as the component does.
-void SetLineRate(int fd, unsigned rate) {
-  struct termios2 settings {};
-  if (ioctl(fd, TCGETS2, &settings) != 0) Fail("cannot read the terminal's settings");
-  settings.c_cflag = (settings.c_cflag & ~CBAUD) | BOTHER;
-  settings.c_ispeed = settings.c_ospeed = rate;
-  if (ioctl(fd, TCSETS2, &settings) != 0) Fail("cannot set the line rate");
-}
-
 // The floor: a thread that waits in poll() on the terminal, reads what comes
 // and logs it; no component, event loop or window.
 class PlainReaderPath {
  public:
   PlainReaderPath(const std::string& device, const std::string& logPath)
-      : fd_(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)), logger_(logPath) {
-    if (fd_ < 0) Fail("cannot open " + device);
-    SetLineRate(fd_, kLineRate);
-    if (write(fd_, "?", 1) != 1) Fail("cannot start the stream");
+      : fd_(StartStream(device, kLineRate)), logger_(logPath) {
     thread_ = std::thread([this] {
       try {
         while (!stop_) {
@@ -556,13 +460,13 @@ LatencyProbe::Result MeasureLatency(const Options& options) {
 // Prints <name>_records, _lost, _unreadable_lines, _p50_us, _max_us and
 // _p99_us; returns the p99.
 double Report(const std::string& name, const LatencyProbe::Result& latency) {
-  Print((name + "_records").c_str(), static_cast<double>(latency.us.size()), 0);
-  Print((name + "_lost").c_str(), static_cast<double>(latency.lost), 0);
-  Print((name + "_unreadable_lines").c_str(), static_cast<double>(latency.unreadable), 0);
-  Print((name + "_p50_us").c_str(), Percentile(latency.us, 0.50));
-  Print((name + "_max_us").c_str(), latency.us.empty() ? 0.0 : latency.us.back());
+  Print(name + "_records", latency.us.size());
+  Print(name + "_lost", latency.lost);
+  Print(name + "_unreadable_lines", latency.unreadable);
+  Print(name + "_p50_us", Percentile(latency.us, 0.50));
+  Print(name + "_max_us", latency.us.empty() ? 0.0 : latency.us.back());
   const double p99 = Percentile(latency.us, 0.99);
-  Print((name + "_p99_us").c_str(), p99);
+  Print(name + "_p99_us", p99);
   return p99;
 }
 
@@ -579,29 +483,21 @@ int main(int argc, char* argv[]) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QCommandLineParser parser;
-  parser.setApplicationDescription("Records per second, CPU, memory and latency of the window.");
-  parser.addHelpOption();
-  parser.addOption({"records", "Records of the memory run (default 400000).", "n", "400000"});
-  parser.addOption({"seconds", "Length of each measured window (default 10).", "s", "10"});
-  parser.addOption({"warm-up", "Time before each measured window (default 2).", "s", "2"});
-  parser.addOption({"sim", "The karolx-sim program.", "path", KAROLX_SIM_PROGRAM});
-  parser.addOption({"parts",
-                    "Comma-separated parts to run: ceiling, unpaced, paced, floor, component, "
-                    "latency (default all).",
-                    "list", "ceiling,unpaced,paced,floor,component,latency"});
-  parser.process(app);
+  bench::ParseOptions(
+      parser, "Records per second, CPU, memory and latency of the window.",
+      {{"records", "Records of the memory run (default 400000).", "n", "400000"},
+       {"seconds", "Length of each measured window (default 10).", "s", "10"},
+       {"warm-up", "Time before each measured window (default 2).", "s", "2"},
+       {"sim", "The karolx-sim program.", "path", KAROLX_SIM_PROGRAM},
+       {"parts",
+        "Comma-separated parts to run: ceiling, unpaced, paced, floor, component, latency "
+        "(default all).",
+        "list", "ceiling,unpaced,paced,floor,component,latency"}});
   const QStringList parts = parser.value("parts").split(',');
-  const auto seconds = [](double s) {
-    return std::chrono::duration_cast<Clock::duration>(Seconds(s));
-  };
-  const Options options{static_cast<size_t>(PositiveOption(parser, "records")),
-                        seconds(PositiveOption(parser, "seconds")),
-                        seconds(PositiveOption(parser, "warm-up")),
-                        parser.value("sim").toStdString()};
-
-  // The same hooks the program installs.
-  HandOverWake handOverWake;
-  async32::SetEventErrorHook(Window::Shown);
+  const Options options{static_cast<size_t>(bench::PositiveOption(parser, "records")),
+                        bench::DurationOption(parser, "seconds"),
+                        bench::DurationOption(parser, "warm-up"), parser.value("sim").toStdString()};
+  bench::ProgramHooks hooks;
 
   std::printf("load_average_before=%s\n", LoadAverage().c_str());
   std::printf("records=%zu\n", options.records);
@@ -625,7 +521,5 @@ int main(int argc, char* argv[]) {
   }
   std::printf("errors_shown=%d\n", Window::errors());
   std::printf("load_average_after=%s\n", LoadAverage().c_str());
-
-  async32::SetEventErrorHook(nullptr);
   return 0;
 }

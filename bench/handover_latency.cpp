@@ -272,11 +272,9 @@ double Report(const char* name, Latencies latencies) {
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   QCommandLineParser parser;
-  parser.setApplicationDescription("Latency from a received byte to the OnRxChar handler.");
-  parser.addHelpOption();
-  parser.addOption({"trials", "Timed bytes per reader (default 5000).", "n", "5000"});
-  parser.addOption({"idle-seconds", "Length of the idle CPU measurement (default 10).", "s", "10"});
-  parser.process(app);
+  bench::ParseOptions(parser, "Latency from a received byte to the OnRxChar handler.",
+                      {{"trials", "Timed bytes per reader (default 5000).", "n", "5000"},
+                       {"idle-seconds", "Length of the idle CPU measurement (default 10).", "s", "10"}});
   const int trials = static_cast<int>(bench::PositiveOption(parser, "trials"));
   const int idleSeconds = static_cast<int>(bench::PositiveOption(parser, "idle-seconds"));
 

@@ -10,20 +10,15 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
-#include <iterator>
-#include <fstream>
 #include <thread>
 
-#include "bench_processes.h"
 #include "bench_support.h"
-#include "process_cpu.h"
+#include "program_run.h"
 
 namespace {
 
-using bench::SimProcess;
-using testing_support::ProcessCpuSeconds;
+using bench::SimulatorProgram;
 
 struct Run {
   double recordsPerS;
@@ -34,22 +29,17 @@ struct Run {
 Run Measure(const std::string& device, const std::vector<std::string>& options, int seconds) {
   QTemporaryDir dir;
   const std::string log = dir.filePath("Karo.txt").toStdString();
-  std::vector<std::string> arguments{"--log", log, "--stale-after", "0"};
+  std::vector<std::string> arguments{KAROLX_LOG_PROGRAM, "--log", log, "--stale-after", "0"};
   arguments.insert(arguments.end(), options.begin(), options.end());
   arguments.push_back(device);
-  SimProcess logger(KAROLX_LOG_PROGRAM, arguments, false);
+  testing_support::ProgramRun logger(arguments, dir.path().toStdString());
   std::this_thread::sleep_for(std::chrono::seconds(2));
-  // Each read of the log counts the lines added since the one before.
-  std::ifstream in(log, std::ios::binary);
-  auto newLines = [&in] {
-    in.clear();
-    return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
-  };
-  newLines();
-  const double cpuBefore = ProcessCpuSeconds(logger.pid());
+  testing_support::LogReader lines(log);  // none where the device is missing
+  const size_t linesBefore = lines.Poll();
+  const double cpuBefore = logger.CpuSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  const double cpu = ProcessCpuSeconds(logger.pid()) - cpuBefore;
-  return {static_cast<double>(newLines()) / seconds, 100 * cpu / seconds};
+  const double cpu = logger.CpuSeconds() - cpuBefore;
+  return {static_cast<double>(lines.Poll() - linesBefore) / seconds, 100 * cpu / seconds};
 }
 
 }  // namespace
@@ -62,11 +52,11 @@ int main(int argc, char** argv) {
   const int seconds = static_cast<int>(bench::PositiveOption(parser, "seconds"));
 
   {
-    SimProcess sim(KAROLX_SIM_PROGRAM, {"--stream"});
+    SimulatorProgram sim({KAROLX_SIM_PROGRAM, "--stream"});
     std::printf("logger_records_per_s=%.0f\n", Measure(sim.path(), {}, seconds).recordsPerS);
   }
   {
-    SimProcess sim(KAROLX_SIM_PROGRAM, {"--stream", "--pace"});
+    SimulatorProgram sim({KAROLX_SIM_PROGRAM, "--stream", "--pace"});
     const Run paced = Measure(sim.path(), {"--baud", "256000"}, seconds);
     std::printf("logger_records_per_s_at_256000_baud=%.0f\n", paced.recordsPerS);
     std::printf("logger_cpu_percent_at_256000_baud=%.1f\n", paced.cpuPercent);

@@ -12,44 +12,31 @@
 // record was lost, repeated or damaged, or when a descriptor or thread leaked.
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QEventLoop>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bench_support.h"
-#include "app/hand_over_wake.h"
-#include "async32/c32_thread.h"
-#include "async32/thread.h"
+#include "bench_window.h"
 #include "device_simulator.h"
 #include "sim_record.h"
-#include "udemo/form1.h"
-#include "udemo/memo.h"
 
 namespace {
 
 using bench::Clock;
 using bench::CpuSeconds;
 using bench::Fail;
+using bench::Print;
 using bench::StatusField;
 using Seconds = std::chrono::duration<double>;
 
@@ -74,27 +61,13 @@ long OpenDescriptors() {
 
 // Follows Karo.txt as it grows and checks each complete line: the device's
 // record (number, clock text and the value that goes with the number),
-// " (", a stamp and ")". Remembers which record numbers it has seen.
+// " (", a stamp, ")" and CR LF. Remembers which record numbers it has seen.
 class LogChecker {
  public:
-  explicit LogChecker(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ < 0) Fail("cannot read " + path);
-  }
-  ~LogChecker() { close(fd_); }
-  LogChecker(const LogChecker&) = delete;
-  LogChecker& operator=(const LogChecker&) = delete;
+  explicit LogChecker(const std::string& path) : log_(path) {}
 
   void Poll() {
-    char buffer[65536];
-    ssize_t got;
-    while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
-      pending_.append(buffer, static_cast<size_t>(got));
-      size_t start = 0;
-      for (size_t end; (end = pending_.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        Check(std::string_view(pending_).substr(start, end - start));
-      }
-      pending_.erase(0, start);
-    }
+    log_.Poll([this](std::string_view line) { Check(line); });
   }
 
   // Records numbered below `acked` that are not in the file.
@@ -111,10 +84,15 @@ class LogChecker {
   uint64_t outOfOrder() const { return outOfOrder_; }
   uint64_t malformed() const { return malformed_; }
   // Bytes after the last line end: a line being written, or a torn one.
-  size_t partialBytes() const { return pending_.size(); }
+  size_t partialBytes() const { return log_.partialBytes(); }
 
  private:
   void Check(std::string_view line) {
+    if (!line.ends_with('\r')) {
+      ++malformed_;
+      return;
+    }
+    line.remove_suffix(1);
     const std::string_view record = line.substr(0, kRecordSize);
     uint64_t counter = 0;
     bool numbered = line.size() > kRecordSize + 3 && record[6] == ' ';
@@ -152,8 +130,7 @@ class LogChecker {
     return index;
   }
 
-  int fd_;
-  std::string pending_;
+  bench::FollowedLog log_;
   std::vector<bool> seen_;
   uint64_t next_ = 0;
   uint64_t logged_ = 0;
@@ -162,24 +139,9 @@ class LogChecker {
   uint64_t malformed_ = 0;
 };
 
-// Errors the program would show in its error box: from the window's own
-// handlers and, through the hook, from the port's event handlers.
-std::atomic<int> shownErrors{0};
-
-void ShowError(const std::string& message) {
-  if (shownErrors++ < 20) std::fprintf(stderr, "bench_soak: error shown: %s\n", message.c_str());
-}
-
 bool RunUntil(const std::function<bool()>& check, Clock::duration timeout) {
   return bench::RunUntil(check, timeout, kCheckPeriod);
 }
-
-template <typename T>
-void Print(const char* name, T value) {
-  std::printf("%s=%s\n", name, std::to_string(value).c_str());
-}
-
-void Print(const char* name, double value) { std::printf("%s=%.1f\n", name, value); }
 
 }  // namespace
 
@@ -187,25 +149,19 @@ int main(int argc, char* argv[]) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QCommandLineParser parser;
-  parser.setApplicationDescription("The window against the device simulator for a long run.");
-  parser.addHelpOption();
-  parser.addOption({"seconds", "Length of the run (default 3600).", "s", "3600"});
-  parser.addOption({"records-per-poll", "Records in each answer (default 200).", "n", "200"});
-  parser.addOption({"progress", "Seconds between progress lines (default 60).", "s", "60"});
-  parser.process(app);
-  const auto runTime = std::chrono::seconds(static_cast<long>(bench::PositiveOption(parser, "seconds")));
+  bench::ParseOptions(parser, "The window against the device simulator for a long run.",
+                      {{"seconds", "Length of the run (default 3600).", "s", "3600"},
+                       {"records-per-poll", "Records in each answer (default 200).", "n", "200"},
+                       {"progress", "Seconds between progress lines (default 60).", "s", "60"}});
+  const auto runTime = bench::DurationOption(parser, "seconds");
   const int recordsPerPoll = static_cast<int>(bench::PositiveOption(parser, "records-per-poll"));
-  const auto progressPeriod = std::chrono::seconds(static_cast<long>(bench::PositiveOption(parser, "progress")));
-
-  // The same hooks the program installs.
-  HandOverWake handOverWake;
-  async32::SetEventErrorHook(ShowError);
+  const auto progressPeriod = bench::DurationOption(parser, "progress");
+  bench::ProgramHooks hooks;
 
   // The program's own log file name, in the working directory.
-  QTemporaryDir dir;
-  if (!dir.isValid() || !QDir::setCurrent(dir.path())) Fail("no temporary directory");
-  std::ofstream("Karo.txt", std::ios::binary);
-  LogChecker log("Karo.txt");
+  bench::LogFile file;
+  if (!QDir::setCurrent(QString::fromStdString(file.dir()))) Fail("no temporary directory");
+  LogChecker log(file.path());
 
   // As fast as the terminal takes the bytes, but still one batch per poll,
   // so that every poll and acknowledgement means what it says.
@@ -215,15 +171,12 @@ int main(int argc, char* argv[]) {
   devsim::DeviceSimulator sim(simOptions);
   sim.start();
 
-  TForm1 form(ShowError);
-  form.show();
+  bench::Window window("Karo.txt");
   QCoreApplication::processEvents();
   const long fdsBefore = OpenDescriptors();
   const long threadsBefore = StatusField("Threads");
 
-  form.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(sim.slavePath()));
-  form.findChild<QPushButton*>("OpenButton")->click();
-  if (!form.Port().IsOpen()) Fail("the window cannot open " + sim.slavePath());
+  window.Open(sim.slavePath());
   const auto start = Clock::now();
   const double cpuStart = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const double uiCpuStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
@@ -272,7 +225,7 @@ int main(int argc, char* argv[]) {
     wall = Seconds(Clock::now() - start).count();
     cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
     uiCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - uiCpuStart;
-    form.findChild<QPushButton*>("CloseButton")->click();
+    window.Close();
   };
   // CLOSE between batches, once the device has written its whole answer to
   // every poll, every record it wrote is in the file and the window has
@@ -286,7 +239,7 @@ int main(int argc, char* argv[]) {
         const devsim::SimState s = sim.state();
         log.Poll();
         if (s.recordsSent != s.polls * answered || log.logged() < s.recordsSent ||
-            form.AckPending()) {
+            window.AckPending()) {
           return false;
         }
         closePort();
@@ -297,8 +250,6 @@ int main(int argc, char* argv[]) {
   QCoreApplication::processEvents();
   const long fdsLeaked = OpenDescriptors() - fdsBefore;
   const long threadsLeaked = StatusField("Threads") - threadsBefore;
-  const auto* statusPane = form.findChild<TMemo*>("Memo1");
-  const auto* recordPane = form.findChild<TMemo*>("Memo2");
 
   // The device counts the last acknowledgement once its input has settled.
   sim.waitFor([&](const devsim::SimState& state) { return state.recordsAcked >= log.logged(); },
@@ -317,9 +268,9 @@ int main(int argc, char* argv[]) {
   Print("records_out_of_order", log.outOfOrder());
   Print("partial_line_bytes", log.partialBytes());
   Print("closed_between_batches", quiet ? 1 : 0);
-  Print("status_pane_lines", statusPane->LineCount());
-  Print("record_pane_lines", recordPane->LineCount());
-  Print("errors_shown", shownErrors.load());
+  Print("status_pane_lines", window.StatusLines());
+  Print("record_pane_lines", window.RecordLines());
+  Print("errors_shown", bench::Window::errors());
   Print("records_per_s", static_cast<double>(log.logged()) / wall);
   Print("ui_thread_cpu_percent", 100 * uiCpu / wall);
   Print("records_logged", log.logged());
@@ -332,10 +283,8 @@ int main(int argc, char* argv[]) {
   Print("cpu_percent", 100 * cpu / wall);
   Print("fds_leaked", fdsLeaked);
   Print("threads_leaked", threadsLeaked);
-  std::fflush(stdout);
 
   sim.stop();
-  async32::SetEventErrorHook(nullptr);
   const bool sound = lost == 0 && log.duplicated() == 0 && log.malformed() == 0 &&
                      log.outOfOrder() == 0 && fdsLeaked <= 0 && threadsLeaked <= 0;
   return sound ? 0 : 1;

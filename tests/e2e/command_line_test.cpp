@@ -7,13 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <fstream>
 
 #include "async32/comm32_types.h"
 #include "program_run.h"
 
 namespace {
 
+using testing_support::FileText;
 using testing_support::ProgramRun;
 
 struct Program {
@@ -118,8 +118,7 @@ TEST(CommandLine, HelpAndManPagesOfferTheComponentsRatesAndDataBits) {
     run->Stop(0);
     EXPECT_EQ(Numbers(run->Output(), "--baud RATE", "-d,"), rates);
     EXPECT_EQ(Numbers(run->Output(), "--databits N", "-p,"), databits);
-    std::ifstream in(std::string(KAROLX_SOURCE_DIR "/dist/man/") + program.name + ".1");
-    const std::string page(std::istreambuf_iterator<char>(in), {});
+    const std::string page = FileText(std::string(KAROLX_SOURCE_DIR "/dist/man/") + program.name + ".1");
     EXPECT_EQ(Numbers(page, "\\-\\-baud \" \\fIRATE\\fR\"", ".TP"), rates);
     EXPECT_EQ(Numbers(page, "\\-\\-databits \" \\fIN\\fR\"", ".TP"), databits);
   }

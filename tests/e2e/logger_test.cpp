@@ -39,10 +39,6 @@ class Logger : public ::testing::Test {
   }
   static DeviceLog Log(const devsim::DeviceSimulator& sim) { return {sim.state().sent, sim.state().acked}; }
 
-  static std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   // A device as real ones answer: byte by byte at the line rate.
   static devsim::SimOptions Paced(int recordsPerPoll, std::chrono::milliseconds delay = {}) {
     devsim::SimOptions options;
@@ -83,7 +79,7 @@ TEST_F(Logger, EveryAcknowledgedRecordIsOnDiskAtEveryLineRate) {
     EXPECT_TRUE(sims[i]->waitFor([&](const devsim::SimState& s) { return s.recordsAcked >= want; },
                                  20s));
     loggers[i]->Stop(SIGTERM);
-    EXPECT_TRUE(LogHoldsEveryAcknowledged(Contents(dir.filePath(rows[i].baud).toStdString() +
+    EXPECT_TRUE(LogHoldsEveryAcknowledged(FileText(dir.filePath(rows[i].baud).toStdString() +
                                                    "/Karo.txt"),
                                           {Log(*sims[i])}, "", rows[i].records));
     const devsim::SimState state = sims[i]->state();
@@ -125,7 +121,7 @@ TEST_F(Logger, WaitsForTheDeviceAndLogsAcrossALoss) {
   EXPECT_EQ(Count(*logger, "Device lost: " + link), 1);
   EXPECT_EQ(Count(*logger, "Device back: " + link), 1);
   EXPECT_EQ(Count(*logger, "TXEMPTY SIGNAL"), 0) << "no line with every poll";
-  EXPECT_TRUE(LogHoldsEveryAcknowledged(Contents(dir.filePath("Karo.txt").toStdString()),
+  EXPECT_TRUE(LogHoldsEveryAcknowledged(FileText(dir.filePath("Karo.txt").toStdString()),
                                         {Log(first), Log(second)}, "", 5));
 }
 
@@ -176,11 +172,11 @@ TEST_F(Logger, LogrotateEitherWayLosesNothing) {
     const std::string rotate = "logrotate -f -s " + rotation.filePath("state").toStdString() + " " + conf;
     ASSERT_EQ(std::system(rotate.c_str()), 0) << rotate;
     std::this_thread::sleep_for(300ms);  // an append begun before the rename ends
-    const std::string rotated = Contents(log + ".1");
+    const std::string rotated = FileText(log + ".1");
     ASSERT_TRUE(acked(sim.state().recordsAcked + 6));
     logger->Stop(SIGTERM);
-    EXPECT_EQ(Contents(log + ".1"), rotated) << "nothing went into the file renamed away";
-    EXPECT_TRUE(LogHoldsEveryAcknowledged(rotated + Contents(log), {Log(sim)}, "", 2));
+    EXPECT_EQ(FileText(log + ".1"), rotated) << "nothing went into the file renamed away";
+    EXPECT_TRUE(LogHoldsEveryAcknowledged(rotated + FileText(log), {Log(sim)}, "", 2));
     EXPECT_EQ(Count(*logger, "Log file created: " + log), style == "nocreate" ? 2 : 1);
   }
 }

@@ -53,9 +53,8 @@ class Program : public ::testing::Test {
   // A record logged just before a stop is sent again, unacknowledged, and
   // may be logged twice.
   void ExpectEveryAcknowledgedRecord(size_t extra) {
-    std::ifstream in(dir.filePath("Karo.txt").toStdString(), std::ios::binary);
     const devsim::SimState s = sim->state();
-    EXPECT_TRUE(LogHoldsEveryAcknowledged(std::string(std::istreambuf_iterator<char>(in), {}),
+    EXPECT_TRUE(LogHoldsEveryAcknowledged(FileText(dir.filePath("Karo.txt").toStdString()),
                                           {{s.sent, s.acked}}, "", extra));
   }
 

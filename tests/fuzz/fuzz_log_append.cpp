@@ -14,9 +14,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "log_reader.h"
 #include "protocol/log_file.h"
 
 namespace {
@@ -33,11 +33,6 @@ std::string ScratchPath() {
   mkdir(dir.c_str(), 0700);
   atexit([] { std::filesystem::remove_all(dir); });
   return dir + "/Karo.txt";
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // What an append keeps of `contents`, and what goes in front of the line.
@@ -101,11 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     setrlimit(RLIMIT_FSIZE, &previous);
     Check(failed);
-    Check(ReadAll(path) == kept);
+    Check(testing_support::FileText(path) == kept);
     return 0;
   }
 
   AppendLogLine(path, line, unsynced);
-  Check(ReadAll(path) == appended);
+  Check(testing_support::FileText(path) == appended);
   return 0;
 }

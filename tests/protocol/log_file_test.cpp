@@ -13,7 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <iterator>
+
+#include "log_reader.h"
 
 // The C library's pread, as a file system that hands out a few bytes at a
 // time (NFS, FUSE, a signal) does: a short read is legal anywhere.
@@ -37,10 +38,7 @@ class LogFile : public ::testing::Test {
   void Write(const std::string& contents) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
   }
-  std::string Read() {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Read() { return testing_support::FileText(path); }
   // The error code of the append, 0 when it worked; the message in `message`.
   int Append(const std::string& line) {
     try {

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +19,7 @@
 
 #include "async32/c32_thread.h"
 #include "datetime/date_time_text.h"
+#include "log_reader.h"
 #include "pty_pair.h"
 #include "udemo/form1.h"
 #include "udemo/memo.h"
@@ -74,10 +74,7 @@ class WindowTest : public ::testing::Test {
   // Serves the event loop until `done` holds.
   bool Until(const std::function<bool()>& done, int ms = 10000) { return QTest::qWaitFor(done, ms); }
 
-  std::string LogContents() {
-    std::ifstream in(logPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string LogContents() { return FileText(logPath); }
   long LogLines() { return std::ranges::count(LogContents(), '\n'); }
   // Reads what the window sends until `count` bytes came.
   std::string FromWindow(size_t count) {

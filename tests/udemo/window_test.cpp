@@ -1,5 +1,6 @@
 // The window's start-up state, status log and manual controls.
 
+#include <asm/termbits.h>
 #include <sys/ioctl.h>
 
 #include <QApplication>
@@ -8,7 +9,6 @@
 #include "app/open_hints.h"
 #include "async32/comm_codes.h"
 #include "async32/comm_records.h"
-#include "async32/posix/termios_map.h"
 #include "udemo/pane_text.h"
 #include "window_fixture.h"
 
@@ -152,7 +152,7 @@ TEST_F(Window, ListChangesWriteTheirLineAndSetThePort) {
   EXPECT_EQ(StatusCount("Baudrate: cbr9600"), 1);
   termios2 t{};
   ASSERT_EQ(ioctl(pty.master(), TCGETS2, &t), 0);
-  EXPECT_EQ(OutputSpeed(t), 9600u) << "applied to the open port at once";
+  EXPECT_EQ(t.c_ospeed, 9600u) << "applied to the open port at once";
 }
 
 TEST_F(Window, LineEventsAndEveryErrorWordLineInTheirFixedOrder) {

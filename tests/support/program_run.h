@@ -7,11 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "log_reader.h"
 #include "process_cpu.h"
 
 namespace testing_support {
@@ -31,6 +30,8 @@ class ProgramRun {
     }
   }
   ~ProgramRun() { Stop(SIGKILL); }
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
   // Sends `signal` (0: none) and returns the wait status.
   int Stop(int signal) {
     int status = -1;
@@ -40,15 +41,10 @@ class ProgramRun {
   }
   // User and system CPU seconds the program has used so far.
   double CpuSeconds() const { return ProcessCpuSeconds(pid_); }
-  std::string Output() const { return Read(out_); }
-  std::string Errors() const { return Read(err_); }
+  std::string Output() const { return FileText(out_); }
+  std::string Errors() const { return FileText(err_); }
 
  private:
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
   std::string out_, err_;
   pid_t pid_ = -1;
 };
