@@ -1,20 +1,14 @@
 // Appending record lines to the log file.
 
-#include "protocol/log_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
 
-#include "log_reader.h"
+#include "log_file_fixture.h"
 
 // The C library's pread, as a file system that hands out a few bytes at a
 // time (NFS, FUSE, a signal) does: a short read is legal anywhere.
@@ -32,29 +26,6 @@ extern "C" int fdatasync(int fd) {
 }
 
 namespace {
-
-class LogFile : public ::testing::Test {
- protected:
-  void Write(const std::string& contents) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-  }
-  std::string Read() { return testing_support::FileText(path); }
-  // The error code of the append, 0 when it worked; the message in `message`.
-  int Append(const std::string& line) {
-    try {
-      AppendLogLine(path, line, unsynced);
-    } catch (const EInOutError& e) {
-      message = e.what();
-      return e.ErrorCode();
-    }
-    return 0;
-  }
-
-  QTemporaryDir dir;
-  std::string path = dir.filePath("Karo.txt").toStdString();
-  std::string message;
-  TUnsyncedLog unsynced;
-};
 
 // Another writer of this kind holds the file: the append waits for no one,
 // and writes nothing. (An open file description lock conflicts with the

@@ -2,40 +2,13 @@
 // while readers read on, a broken line never continued, a log renamed away
 // (rotated) under the logger still synced.
 
-#include "protocol/log_file.h"
-
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
+#include "log_file_fixture.h"
 
 #include <windows.h>
 
 namespace {
 
-class WindowsLogFile : public ::testing::Test {
- protected:
-  void Write(const std::string& contents) { std::ofstream(path, std::ios::binary | std::ios::trunc) << contents; }
-  std::string Read(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  int Append(const std::string& line) {
-    try {
-      AppendLogLine(path, line, unsynced);
-    } catch (const EInOutError& e) {
-      message = e.what();
-      return e.ErrorCode();
-    }
-    return 0;
-  }
-
-  QTemporaryDir dir;
-  std::string path = dir.filePath("Karo.txt").toStdString();
-  std::string message;
-  TUnsyncedLog unsynced;
-};
+using WindowsLogFile = LogFile;
 
 TEST_F(WindowsLogFile, AnotherWriterIsRefusedWhileReadersReadOn) {
   Write("old\r\n");
@@ -44,10 +17,10 @@ TEST_F(WindowsLogFile, AnotherWriterIsRefusedWhileReadersReadOn) {
     TLogFileHandle other(path, false, created);
     other.Lock();
     EXPECT_EQ(Append("x"), ERROR_LOCK_VIOLATION);
-    EXPECT_EQ(Read(path), "old\r\n") << "nothing written, and the file reads";
+    EXPECT_EQ(Read(), "old\r\n") << "nothing written, and the file reads";
   }
   EXPECT_EQ(Append("new"), 0);
-  EXPECT_EQ(Read(path), "old\r\nnew\r\n");
+  EXPECT_EQ(Read(), "old\r\nnew\r\n");
   for (auto [code, text] : {std::pair{ERROR_FILE_NOT_FOUND, "File not found"},
                             {ERROR_INVALID_NAME, "Invalid filename"},
                             {ERROR_TOO_MANY_OPEN_FILES, "Too many open files"},
@@ -61,14 +34,14 @@ TEST_F(WindowsLogFile, BrokenLinesAreNeverContinuedAndARotatedLogIsStillSynced) 
                                {"0002 2026-12-06 21:4", "0002 2026-12-06 21:4\r\ntwo\r\n"}}) {
     Write(before);
     ASSERT_EQ(Append("two"), 0);
-    EXPECT_EQ(Read(path), after);
+    EXPECT_EQ(Read(), after);
   }
   const std::string rotated = path + ".1";
   ASSERT_TRUE(MoveFileExA(path.c_str(), rotated.c_str(), 0)) << "renamed while the logger holds it";
   EXPECT_NO_THROW(unsynced.Sync());
   EXPECT_EQ(Append("three"), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(AppendLogLine(path, "three", unsynced, true)) << "made anew when asked";
-  EXPECT_EQ(Read(path), "three\r\n");
+  EXPECT_EQ(Read(), "three\r\n");
 }
 
 }  // namespace
