@@ -3,7 +3,8 @@
 // events a wait returns, the error word and queue counts ClearCommError
 // gives, refused settings, writes the device takes only in part, the modem
 // status. It stands for any backend, so it uses nothing of one: the stop
-// event is only asked IsSet, between short waits.
+// event is only asked IsSet, between short waits. Line controls and purges
+// are only noted.
 
 #include <algorithm>
 #include <chrono>
@@ -28,7 +29,6 @@ struct ScriptedDevice {
   std::mutex mutex;
   std::condition_variable changed;
   DCB dcb{.BaudRate = 1200, .Flags = fOutX, .XonChar = 1, .XoffChar = 2};  // as the device keeps it
-  uint32_t subType = PST_RS232;
   std::function<int(const DCB&)> refuse;  // an error code for a block it will not take
   uint32_t inQueue = 0, outQueue = 0;     // as SetupComm asked
   uint32_t modemStatus = 0;
@@ -37,7 +37,6 @@ struct ScriptedDevice {
   int clears = 0;   // ClearCommError calls
   std::string input, written, pending;
   size_t accept = SIZE_MAX;  // bytes the device takes before it is full
-  bool held = false;         // XOFF: it takes none
   std::vector<uint32_t> escapes, purges;
 
   // Events outside the selected mask are not recorded, as with a real port.
@@ -54,7 +53,7 @@ struct ScriptedDevice {
   auto Locked(F f) { std::lock_guard l(mutex); return f(); }
   // A pending write goes on as far as the device takes it.
   void Progress() {
-    const size_t n = held ? 0 : std::min(pending.size(), accept);
+    const size_t n = std::min(pending.size(), accept);
     written += pending.substr(0, n);
     pending.erase(0, n);
     accept -= n;
@@ -65,7 +64,7 @@ class ScriptedPort final : public CommPort {
  public:
   explicit ScriptedPort(ScriptedDevice& device) : d_(device) {}
 
-  bool GetCommConfig(COMMCONFIG& c) override { return Do([&] { c.dcb = d_.dcb, c.dwProviderSubType = d_.subType; }); }
+  bool GetCommConfig(COMMCONFIG& c) override { return Do([&] { c.dcb = d_.dcb, c.dwProviderSubType = PST_RS232; }); }
   bool GetCommState(DCB& dcb) override { return Do([&] { dcb = d_.dcb; }); }
   bool SetCommState(const DCB& dcb) override {
     std::lock_guard l(d_.mutex);
@@ -90,23 +89,12 @@ class ScriptedPort final : public CommPort {
       ++d_.clears;
       d_.Progress();
       errors = std::exchange(d_.errors, 0);
-      stat = {.fXoffHold = d_.held, .cbInQue = uint32_t(d_.input.size()), .cbOutQue = uint32_t(d_.pending.size())};
+      stat = {.cbInQue = uint32_t(d_.input.size()), .cbOutQue = uint32_t(d_.pending.size())};
     });
   }
   bool GetCommModemStatus(uint32_t& status) override { return Do([&] { status = d_.modemStatus; }); }
-  bool EscapeCommFunction(uint32_t code) override {
-    return Do([&] {
-      d_.escapes.push_back(code);
-      if (code == SETXOFF || code == SETXON) d_.held = code == SETXOFF;
-    });
-  }
-  bool PurgeComm(uint32_t flags) override {
-    return Do([&] {
-      d_.purges.push_back(flags);
-      if (flags & PURGE_RXCLEAR) d_.input.clear();
-      if (flags & PURGE_TXABORT) d_.pending.clear();
-    });
-  }
+  bool EscapeCommFunction(uint32_t code) override { return Do([&] { d_.escapes.push_back(code); }); }
+  bool PurgeComm(uint32_t flags) override { return Do([&] { d_.purges.push_back(flags); }); }
   // A second write while one is pending is refused: the component must wait.
   WriteStart WriteFile(const uint8_t* data, uint32_t count, uint32_t& written) override {
     std::lock_guard l(d_.mutex);
