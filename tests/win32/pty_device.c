@@ -1,19 +1,13 @@
-/* Plays a serial device on a pseudo-terminal that the wine prefix sees as a
- * COM port, around one Windows test program:
- *
- *   pty_device program args...
- *
- * The pty's slave becomes dosdevices/comN (the first free N from 5, owned
- * through KAROLX_WINE_HOST/comN.pid, so a link left by a killed run is known
- * as stale and replaced); the
- * program gets KAROLX_TEST_PORT=COMN, KAROLX_TEST_LINES (a file holding the
- * modem lines, read by tty_stand_in.so) and KAROLX_TEST_DEVICE, a file whose
- * first word tells the device what to do:
- *   echo    send back every byte (the default)
- *   sink    take every byte and send nothing
- *   hold    take nothing: the program's writes stay pending
- *   hangup  close the pty's master, as a pulled adapter goes away
- * Ends with the program's exit status, the link and files removed. */
+/* `pty_device program args...` plays a serial device on a pseudo-terminal
+ * that the wine prefix sees as COMN around one Windows test program. The
+ * slave becomes dosdevices/comN (the first free N from 5, owned through
+ * KAROLX_WINE_HOST/comN.pid, so a link left by a killed run is replaced).
+ * The program gets KAROLX_TEST_PORT=COMN, KAROLX_TEST_LINES (a file of modem
+ * lines, read by tty_stand_in.so) and KAROLX_TEST_DEVICE, a file whose first
+ * word tells the device what to do: echo (every byte back, the default), sink
+ * (take all, send nothing), hold (take nothing: writes stay pending), hangup
+ * (close the master, as a pulled adapter goes away). Ends with the program's
+ * exit status, the link and files removed. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -66,16 +60,12 @@ int main(int argc, char** argv) {
   for (;; ++n) {
     if (n == 100 || !host) { fprintf(stderr, "no COM name free\n"); return 2; }
     snprintf(owner, sizeof owner, "%s/com%d.pid", host, n);
+    int pid = 0;
+    FILE* f = fopen(owner, "r");
+    if (f) { if (fscanf(f, "%d", &pid) != 1) pid = 0; fclose(f); }
+    if (f && (pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH))) unlink(owner);  /* its run was killed */
     int fd = open(owner, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      FILE* f = fopen(owner, "r");
-      int pid = 0;
-      if (f) { if (fscanf(f, "%d", &pid) != 1) pid = 0; fclose(f); }
-      if (pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH)) continue;  /* in use */
-      unlink(owner);  /* stale: its run was killed */
-      --n;
-      continue;
-    }
+    if (fd < 0) continue;  /* in use */
     dprintf(fd, "%d\n", (int)getpid());
     close(fd);
     snprintf(link_path, sizeof link_path, "%s/dosdevices/com%d", prefix, n);

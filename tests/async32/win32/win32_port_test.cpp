@@ -20,9 +20,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+namespace async32 {
 namespace {
-
-using namespace std::chrono_literals;
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -47,39 +46,21 @@ int Threads() {
   return count;
 }
 
-class Win32Pty : public ::testing::Test {
+class Win32Pty : public Comm32Test<TComm32> {
  protected:
   void SetUp() override {
     ASSERT_FALSE(Env("KAROLX_TEST_PORT").empty()) << "run through tests/win32/wine-run --with-pty";
-    using C = async32::TCustomComm32;
     comm.SetDeviceName(Env("KAROLX_TEST_PORT"));
-    comm.OnOpen = [this](C*, int32_t, int32_t error) { openErrors.push_back(error); };
-    comm.OnRxChar = [this](C*, int32_t count) {
-      std::string bytes(static_cast<size_t>(count), '\0');
-      if (comm.Read(bytes.data(), count) == count) received += bytes;
-    };
-    comm.OnError = [this](C*, int32_t errors) { events.push_back("error " + std::to_string(errors)); };
-    comm.OnTxEmpty = [this](C*) { events.push_back("txempty"); };
-    for (auto [handler, name] : {std::pair(&C::OnCTS, "cts"), {&C::OnDSR, "dsr"}, {&C::OnRLSD, "rlsd"}}) {
-      comm.*handler = [this, name](C*) { events.push_back(name); };
-    }
   }
-  void TearDown() override { comm.Close(); }
   // What the device does next: echo, sink, hold or hangup.
   static void Device(const char* word) { std::ofstream("Z:" + Env("KAROLX_TEST_DEVICE")) << word << "\n"; }
   static void Lines(int bits) { std::ofstream("Z:" + Env("KAROLX_TEST_LINES")) << bits << "\n"; }
   size_t Seen(const std::string& event) { return std::count(events.begin(), events.end(), event); }
-
-  async32::HandOverPump pump;
-  async32::TComm32 comm;
-  std::vector<int32_t> openErrors;
-  std::vector<std::string> events;
-  std::string received;
 };
 
 TEST_F(Win32Pty, BytesBothWaysTheirEventsAndAPendingWrite) {
   comm.Open();  // the pty's own settings: no flow control, so 17 and 19 are data
-  ASSERT_EQ(openErrors, std::vector<int32_t>{0});
+  ASSERT_EQ(opens.back().second, 0);
   std::string bytes(256, '\0');
   for (int i = 0; i < 256; ++i) bytes[i] = static_cast<char>(i);
   EXPECT_NE(comm.Write(bytes.data(), 256), -1);
@@ -102,16 +83,16 @@ constexpr int kCts = 0x020, kCarrier = 0x040, kDsr = 0x100;
 std::atomic<int> monitorWaits = 0;
 
 TEST_F(Win32Pty, ModemLineChangesAreEventsAndStates) {
-  comm.SetFlowControl(async32::fcNone);  // RTS toggling: wine's driver refuses it
+  comm.SetFlowControl(fcNone);  // RTS toggling: wine's driver refuses it
   comm.Open();
-  EXPECT_EQ(openErrors, std::vector<int32_t>{ERROR_NOT_SUPPORTED}) << "and the port is open all the same";
+  EXPECT_EQ(opens.back().second, ERROR_NOT_SUPPORTED) << "and the port is open all the same";
   comm.Close();
-  auto& calls = async32::win32::Platform();
+  auto& calls = win32::Platform();
   calls.WaitForMultipleObjects = [](DWORD count, const HANDLE* objects, BOOL all, DWORD ms) {
     ++monitorWaits;
     return WaitForMultipleObjects(count, objects, all, ms);
   };
-  comm.SetFlowControl(async32::fcDefault);
+  comm.SetFlowControl(fcDefault);
   comm.Open();
   EXPECT_TRUE(comm.GetModemState(1) && comm.GetModemState(2) && !comm.GetModemState(4));
   int changes = 0;
@@ -121,10 +102,10 @@ TEST_F(Win32Pty, ModemLineChangesAreEventsAndStates) {
     ASSERT_TRUE(pump.Until([&] { return Seen(event) == 1; })) << event;
     ++changes;
   }
-  EXPECT_EQ(events, (std::vector<std::string>{"dsr", "rlsd", "cts"}));
+  EXPECT_EQ(events, (Events{"dsr", "rlsd", "cts"}));
   EXPECT_TRUE(!comm.GetModemState(1) && !comm.GetModemState(2) && comm.GetModemState(4));
   comm.Close();
-  calls = async32::win32::SystemCalls();
+  calls = win32::SystemCalls();
 }
 
 // A stop ends the monitor's wait at once; open and close leave no handle or
@@ -145,7 +126,7 @@ TEST_F(Win32Pty, CloseEndsTheWaitAtOnceAndCyclesLeakNothing) {
                                     std::chrono::steady_clock::now() - start));
     received.clear();
   }
-  EXPECT_EQ(openErrors, std::vector<int32_t>(201, 0));
+  EXPECT_EQ(opens, Opens(201, {opens[0].first, 0}));
   EXPECT_LT(slowest, 1000ms) << "a wait the stop did not end";
   EXPECT_TRUE(pump.Until([&] { return Handles() <= handles && Threads() <= threads; }))
       << Handles() << " handles, were " << handles << "; " << Threads() << " threads, were " << threads;
@@ -156,10 +137,10 @@ TEST_F(Win32Pty, AHangUpIsOneIoErrorAndTheMonitorEnds) {
   comm.Open();
   const int threads = Threads();
   Device("hangup");
-  const std::string ioError = "error " + std::to_string(CE_IOE);
-  ASSERT_TRUE(pump.Until([&] { return Seen(ioError) > 0 && Threads() < threads; }));
-  EXPECT_EQ(Seen(ioError), 1u);
+  ASSERT_TRUE(pump.Until([&] { return Seen(ErrorEvent(CE_IOE)) > 0 && Threads() < threads; }));
+  EXPECT_EQ(Seen(ErrorEvent(CE_IOE)), 1u);
   EXPECT_TRUE(comm.IsOpen()) << "the operator closes it";
 }
 
 }  // namespace
+}  // namespace async32
