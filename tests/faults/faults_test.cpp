@@ -40,10 +40,8 @@ class LogOnOwnFileSystem : public FaultTest {
   void FillUp() {
     const int fd = open(filler().c_str(), O_WRONLY | O_CREAT, 0644);
     const std::string block(1000, 'f');
-    while (write(fd, block.data(), block.size()) > 0) {
-    }
-    while (write(fd, block.data(), 1) > 0) {
-    }
+    while (write(fd, block.data(), block.size()) > 0) continue;
+    while (write(fd, block.data(), 1) > 0) continue;
     close(fd);
   }
   std::string filler() const { return mountPoint + "/filler"; }
