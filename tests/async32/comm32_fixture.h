@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -74,6 +75,7 @@ class Comm32Test : public ::testing::Test {
   }
   // No handler threw, and one that was missing was skipped.
   void TearDown() override { comm.Close(); SetEventErrorHook({}); EXPECT_EQ(messages, Events{}); }
+  long Seen(const std::string& event) const { return std::count(events.begin(), events.end(), event); }
   void Log(const std::string& what) {
     EXPECT_EQ(std::this_thread::get_id(), mainThread) << "handlers run on the serving thread";
     events.push_back(what);

@@ -34,12 +34,7 @@ TEST(DateTimeText, DateAndTimeInTheRegionalFormats) {
   InstallLocalClock({});
   InstallFormatItemSource(nullptr);
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = *std::localtime(&now);  // this test's thread alone asks
   const DateTimeParts clock = ReadLocalClock();
   EXPECT_EQ(std::tuple(clock.year, clock.month, clock.day, clock.dayOfWeek, clock.hour),
             std::tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_wday,

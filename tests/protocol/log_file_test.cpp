@@ -61,7 +61,7 @@ TEST_F(LogFile, EndOfFileMarksAndBrokenLines) {
       {record + "0002 2026-12-06 21:4", record + "0002 2026-12-06 21:4\r\ntwo\r\n"},
       {record + nul, record + nul + "\r\ntwo\r\n"},
       {record + "cut\r", record + "cut\r\r\ntwo\r\n"},
-      {"no line end\x1a junk", "no line end\r\ntwo\r\n"},
+      {"no line end\x1a junk longer than the line", "no line end\r\ntwo\r\n"},
       {record + "a\x1a" "b", record + "a\r\ntwo\r\n"},
       {"\x1a" + std::string(130, 'y'), "\x1a" + std::string(130, 'y') + "\r\ntwo\r\n"},
   };

@@ -191,8 +191,7 @@ TEST_F(Comm32Fake, LineErrorsNeverChangeTheBytesAndComeOnce) {
   d.Feed("F");
   ASSERT_TRUE(pump.Until([&] { return received.size() >= 7; }));
   EXPECT_EQ(received, "ABC\377DEF");
-  EXPECT_EQ(std::count(events.begin(), events.end(), "break"), 1);
-  EXPECT_EQ(std::count(events.begin(), events.end(), ErrorEvent(CE_BREAK | CE_FRAME | CE_RXPARITY)), 1);
+  EXPECT_EQ(std::tuple(Seen("break"), Seen(ErrorEvent(CE_BREAK | CE_FRAME | CE_RXPARITY))), std::tuple(1, 1));
 }
 
 // Each ask is a USB transfer on an adapter: an idle port waits for its modem
@@ -307,7 +306,7 @@ TEST_F(Comm32Fake, CloseLetsOutputDrainAndAnUnannouncedEmptyReadIsNoHangUp) {
   ASSERT_TRUE(pump.Until([&] { return !events.empty() && events.back() == "txempty"; }));
   comm.device->Feed("x");
   ASSERT_TRUE(pump.Until([&] { return !events.empty() && events.back() == "rx:1"; }));
-  EXPECT_EQ(std::count(events.begin(), events.end(), ErrorEvent(CE_IOE)), 0) << "no hang-up";
+  EXPECT_EQ(Seen(ErrorEvent(CE_IOE)), 0) << "no hang-up";
 }
 
 }  // namespace
