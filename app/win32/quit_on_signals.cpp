@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <mutex>
 #include <stdexcept>
 
 #include "app/kernel_event.h"
@@ -10,6 +11,7 @@
 
 namespace {
 
+std::mutex stopGuard;  // the handler's thread against the end of stopEvent
 const KernelEvent* stopEvent = nullptr;
 HANDLE stopped = nullptr;  // set once the program has shut down in order
 
@@ -17,8 +19,11 @@ HANDLE stopped = nullptr;  // set once the program has shut down in order
 // closing the console, logging off and shutting down end the process when
 // this returns, so it waits (within the system's grace) for the shutdown.
 BOOL WINAPI OnControl(DWORD control) {
-  if (!stopEvent) return FALSE;
-  stopEvent->Signal();
+  {
+    std::lock_guard lock(stopGuard);
+    if (!stopEvent) return FALSE;
+    stopEvent->Signal();
+  }
   if (control == CTRL_CLOSE_EVENT || control == CTRL_LOGOFF_EVENT || control == CTRL_SHUTDOWN_EVENT) {
     WaitForSingleObject(stopped, 4000);
   }
@@ -40,6 +45,9 @@ QuitOnSignals::QuitOnSignals() {
 
 QuitOnSignals::~QuitOnSignals() {
   if (!event_) return;
-  stopEvent = nullptr;
+  {
+    std::lock_guard lock(stopGuard);
+    stopEvent = nullptr;
+  }
   SetEvent(stopped);
 }
