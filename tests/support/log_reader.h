@@ -2,9 +2,6 @@
 // Reading what the programs write: a whole file at once, or a log file
 // followed as it grows.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -23,20 +20,16 @@ inline std::string FileText(const std::string& path) {
 // complete lines.
 class LogReader {
  public:
-  explicit LogReader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~LogReader() {
-    if (fd_ >= 0) close(fd_);
-  }
-  LogReader(const LogReader&) = delete;
-  LogReader& operator=(const LogReader&) = delete;
+  explicit LogReader(const std::string& path) : in_(path, std::ios::binary) {}
 
-  bool ok() const { return fd_ >= 0; }
+  bool ok() const { return in_.is_open(); }
   // Returns the number of complete lines so far; `line` sees each new one
   // without its '\n' (a record's line keeps its '\r').
   size_t Poll(const std::function<void(std::string_view)>& line = {}) {
     char buffer[65536];
-    for (ssize_t got; (got = read(fd_, buffer, sizeof buffer)) > 0;) {
-      pending_.append(buffer, static_cast<size_t>(got));
+    in_.clear();  // after the end of what was there: on to what came since
+    while (in_.read(buffer, sizeof buffer) || in_.gcount() > 0) {
+      pending_.append(buffer, static_cast<size_t>(in_.gcount()));
       size_t start = 0;
       for (size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
         ++lines_;
@@ -50,7 +43,7 @@ class LogReader {
   size_t partialBytes() const { return pending_.size(); }
 
  private:
-  int fd_;
+  std::ifstream in_;
   std::string pending_;
   size_t lines_ = 0;
 };

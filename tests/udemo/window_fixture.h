@@ -1,6 +1,7 @@
 #pragma once
 // The real window on Qt's offscreen platform, the log file in a temporary
-// directory, and a pseudo-terminal for the test to play the device on.
+// directory, and, on POSIX, a pseudo-terminal for the test to play the
+// device on.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,7 +21,9 @@
 #include "async32/c32_thread.h"
 #include "datetime/date_time_text.h"
 #include "log_reader.h"
+#ifndef _WIN32
 #include "pty_pair.h"
+#endif
 #include "udemo/form1.h"
 #include "udemo/memo.h"
 
@@ -31,7 +34,9 @@ inline const std::string kStamp = " (2005-11-02 14:05:09)";
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+#ifndef _WIN32
     ASSERT_TRUE(pty.ok());
+#endif
     // Stamps in the formats the device expects, at a fixed moment.
     formats->Set(FormatItem::kShortDate, "yyyy-MM-dd");
     formats->Set(FormatItem::kHourLeadingZero, "1");
@@ -63,6 +68,14 @@ class WindowTest : public ::testing::Test {
     for (int i = 0; i < memo->LineCount(); ++i) lines.push_back(memo->Line(i).toStdString());
     return lines;
   }
+  // CLOSE and the line controls are usable exactly while the port is open.
+  bool LineControlsEnabled(bool enabled) {
+    for (const char* name :
+         {"CloseButton", "DTRCheckBox", "RtsCheckBox", "BreakCheckBox", "XOnButton", "XOffButton"}) {
+      if (W(name)->isEnabled() != enabled) return false;
+    }
+    return true;
+  }
   long StatusCount(const std::string& line) { return std::ranges::count(Lines(Memo1()), line); }
   void Click(const char* button) { QTest::mouseClick(W<QAbstractButton>(button), Qt::LeftButton); }
   // The operator picks an entry of a list with the keyboard.
@@ -76,6 +89,7 @@ class WindowTest : public ::testing::Test {
 
   std::string LogContents() { return FileText(logPath); }
   long LogLines() { return std::ranges::count(LogContents(), '\n'); }
+#ifndef _WIN32
   // Reads what the window sends until `count` bytes came.
   std::string FromWindow(size_t count) {
     std::string got;
@@ -86,6 +100,7 @@ class WindowTest : public ::testing::Test {
     });
     return got;
   }
+#endif
   // Errors that escaped a handler during a hand-over.
   std::vector<std::string> HandlerErrors() {
     std::lock_guard lock(errorMutex);
@@ -97,7 +112,9 @@ class WindowTest : public ::testing::Test {
 
   std::shared_ptr<FixedItemSource> formats = std::make_shared<FixedItemSource>();
   QTemporaryDir dir;
+#ifndef _WIN32
   PtyPair pty;
+#endif
   std::unique_ptr<TForm1> form;
   std::string logPath;
   std::vector<std::string> shownErrors;
