@@ -19,11 +19,12 @@ std::string Text(const QString& text) { return text.toStdString(); }
 
 }  // namespace
 
-TForm1::TForm1(std::function<void(const std::string&)> showError, QWidget* parent)
+TForm1::TForm1(std::function<void(const std::string&)> showError, QWidget* parent,
+               std::unique_ptr<TComm32> port)
     : QWidget(parent),
       ShowError(std::move(showError)),
       ui(std::make_unique<Ui::TForm1>()),
-      Comm32(std::make_unique<TComm32>()),
+      Comm32(port ? std::move(port) : std::make_unique<TComm32>()),
       Protocol(std::make_unique<TPollProtocol>(*Comm32)) {
   ui->setupUi(this);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -28,8 +28,9 @@ class TForm1 : public QWidget {
  public:
   // `showError` shows the message of an error that escaped a handler run
   // from the window's own controls or timer: the application's error box.
+  // `port` is the serial port component, a plain TComm32 when none is given.
   explicit TForm1(std::function<void(const std::string& message)> showError = {},
-                  QWidget* parent = nullptr);
+                  QWidget* parent = nullptr, std::unique_ptr<async32::TComm32> port = {});
   ~TForm1() override;
 
   std::function<void(const std::string& message)> ShowError;

@@ -1,7 +1,7 @@
 #pragma once
 // The real window on Qt's offscreen platform, the log file in a temporary
-// directory, and, on POSIX, a pseudo-terminal for the test to play the
-// device on.
+// directory, and a line for the test to play the device on: a
+// pseudo-terminal on POSIX, elsewhere the scripted port's device.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,7 +21,11 @@
 #include "async32/c32_thread.h"
 #include "datetime/date_time_text.h"
 #include "log_reader.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include "scripted_port.h"
+#else
+#include <cerrno>
+
 #include "pty_pair.h"
 #endif
 #include "udemo/form1.h"
@@ -34,9 +38,6 @@ inline const std::string kStamp = " (2005-11-02 14:05:09)";
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifndef _WIN32
-    ASSERT_TRUE(pty.ok());
-#endif
     // Stamps in the formats the device expects, at a fixed moment.
     formats->Set(FormatItem::kShortDate, "yyyy-MM-dd");
     formats->Set(FormatItem::kHourLeadingZero, "1");
@@ -47,7 +48,20 @@ class WindowTest : public ::testing::Test {
       std::lock_guard lock(errorMutex);
       handlerErrors.push_back(m);
     });
-    form = std::make_unique<TForm1>([this](const std::string& m) { shownErrors.push_back(m); });
+    std::unique_ptr<async32::TComm32> port;
+#ifdef _WIN32
+    // As a pseudo-terminal: no kind of its own, no 1.5 stop bits with 8 data bits.
+    auto scripted = std::make_unique<async32::ScriptedComm32>();
+    scripted->device.subType = async32::PST_UNSPECIFIED;
+    scripted->device.refuse = [](const async32::DCB& d) {
+      return d.StopBits == async32::ONE5STOPBITS && d.ByteSize > 5 ? kRefusedFrame : 0;
+    };
+    pty.Attach(&scripted->device);
+    port = std::move(scripted);
+#endif
+    ASSERT_TRUE(pty.ok());
+    form = std::make_unique<TForm1>([this](const std::string& m) { shownErrors.push_back(m); },
+                                    nullptr, std::move(port));
     logPath = dir.filePath("Karo.txt").toStdString();
     form->LogFileHolder().FileName = logPath;
     std::ofstream(logPath, std::ios::binary);
@@ -89,7 +103,6 @@ class WindowTest : public ::testing::Test {
 
   std::string LogContents() { return FileText(logPath); }
   long LogLines() { return std::ranges::count(LogContents(), '\n'); }
-#ifndef _WIN32
   // Reads what the window sends until `count` bytes came.
   std::string FromWindow(size_t count) {
     std::string got;
@@ -100,7 +113,6 @@ class WindowTest : public ::testing::Test {
     });
     return got;
   }
-#endif
   // Errors that escaped a handler during a hand-over.
   std::vector<std::string> HandlerErrors() {
     std::lock_guard lock(errorMutex);
@@ -112,9 +124,14 @@ class WindowTest : public ::testing::Test {
 
   std::shared_ptr<FixedItemSource> formats = std::make_shared<FixedItemSource>();
   QTemporaryDir dir;
-#ifndef _WIN32
-  PtyPair pty;
+#ifdef _WIN32
+  using DeviceLine = async32::ScriptedLine;
+  static constexpr int kRefusedFrame = 87;  // ERROR_INVALID_PARAMETER
+#else
+  using DeviceLine = PtyPair;
+  static constexpr int kRefusedFrame = EINVAL;
 #endif
+  DeviceLine pty;
   std::unique_ptr<TForm1> form;
   std::string logPath;
   std::vector<std::string> shownErrors;
