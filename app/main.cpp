@@ -37,6 +37,14 @@ int main(int argc, char** argv) {
   const TCommand command = ParseCommand(TProgram::Window, Arguments(argc, argv));
   if (command.what != TCommand::Run) return AnswerCommand(TProgram::Window, command);
   const TCommandOptions& o = command.options;
+#ifdef Q_OS_WIN
+  // Under wine, text that Qt draws through GDI stays blank in line edits (the
+  // device name); DirectWrite, the system's newer text engine, draws it there
+  // and on Windows alike. A -platform argument still chooses otherwise.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "windows:fontengine=directwrite");
+  }
+#endif
   QApplication app(argc, argv);
   QGuiApplication::setDesktopFileName("org.karolx.Karolx");  // its icon and name on the desktop
   QApplication::setApplicationName("karolx");
