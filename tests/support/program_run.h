@@ -1,13 +1,17 @@
 #pragma once
 // Runs one of the programs as a lab does: in its own working directory, its
-// standard output and error to files.
+// standard output and error to files, with `env` (NAME=value) added to the
+// environment it inherits.
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log_reader.h"
@@ -17,25 +21,41 @@ namespace testing_support {
 
 class ProgramRun {
  public:
-  ProgramRun(std::vector<std::string> argv, const std::string& dir)
+  ProgramRun(std::vector<std::string> argv, const std::string& dir, std::vector<std::string> env = {})
       : out_(dir + "/out.txt"), err_(dir + "/err.txt") {
-    std::vector<char*> args;
+    const size_t added = env.size();
+    for (char** e = environ; *e; ++e) {
+      const std::string name = std::string(*e).substr(0, std::string(*e).find('=') + 1);
+      if (std::none_of(env.begin(), env.begin() + added, [&](auto& a) { return a.starts_with(name); })) {
+        env.push_back(*e);
+      }
+    }
+    std::vector<char*> args, vars;
     for (auto& a : argv) args.push_back(a.data());
+    for (auto& e : env) vars.push_back(e.data());
     args.push_back(nullptr);
+    vars.push_back(nullptr);
     if ((pid_ = fork()) == 0) {
       const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (chdir(dir.c_str()) == 0 && dup2(out, 1) == 1 && dup2(err, 2) == 2) execv(args[0], args.data());
+      if (chdir(dir.c_str()) == 0 && dup2(out, 1) == 1 && dup2(err, 2) == 2) execve(args[0], args.data(), vars.data());
       _exit(127);
     }
   }
   ~ProgramRun() { Stop(SIGKILL); }
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
-  // Sends `signal` (0: none) and returns the wait status.
+  // Sends `signal` (0: none) and returns the wait status. A program still
+  // running after 30 s is killed: a stop it ignores fails the test, not hangs it.
   int Stop(int signal) {
     int status = -1;
-    if (pid_ > 0 && (signal == 0 || kill(pid_, signal) == 0)) waitpid(pid_, &status, 0);
+    if (pid_ > 0 && (signal == 0 || kill(pid_, signal) == 0)) {
+      pid_t ended = 0;
+      for (int i = 0; i < 3000 && (ended = waitpid(pid_, &status, WNOHANG)) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      if (ended == 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, &status, 0);
+    }
     pid_ = -1;
     return status;
   }
