@@ -1,0 +1,61 @@
+#pragma once
+// The end-to-end suites run each program twice: the Linux build as it is,
+// and the Windows build under wine (tests/win32/wine-run), the device's
+// pseudo-terminal mapped into the prefix as a COM port, for a German user.
+// The Windows runs need KAROLX_WINDOWS_APP, the folder of the .exe files.
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "program_run.h"
+
+namespace testing_support {
+
+struct Platform {
+  bool windows = false;
+
+  // Why this platform's programs cannot run here; empty when they can.
+  std::string Missing() const {
+    return windows && !std::getenv("KAROLX_WINDOWS_APP") ? "KAROLX_WINDOWS_APP is not set" : "";
+  }
+  // The signals that stop a program in order. Wine turns SIGINT into Ctrl+C
+  // for a console program; a window has no console on Windows, so nothing
+  // reaches karolx.exe. Wine raises no Ctrl+Break, and SIGTERM or SIGHUP end
+  // a wine process at once.
+  std::vector<int> Stops(bool window = false) const {
+    if (!windows) return {SIGTERM, SIGINT, SIGHUP};
+    return window ? std::vector<int>{} : std::vector{SIGINT};
+  }
+  // How long a program takes to start before it opens its port.
+  std::chrono::milliseconds StartUp() const { return std::chrono::milliseconds(windows ? 3000 : 0); }
+  // The name the program opens the terminal `pty` by: COM`com` under wine.
+  std::string Port(const std::string& pty, int com = 40) const {
+    return windows ? "COM" + std::to_string(com) : pty;
+  }
+  // Starts `program` (the Linux build's path) in `dir`; `arguments` name the
+  // device as Port(pty, com).
+  std::unique_ptr<ProgramRun> Start(const std::string& program, std::vector<std::string> arguments,
+                                    const std::string& dir, const std::string& pty, int com = 40) const {
+    if (!windows) {
+      arguments.insert(arguments.begin(), program);
+      return std::make_unique<ProgramRun>(arguments, dir);
+    }
+    const std::string exe = std::filesystem::path(program).filename().string() + ".exe";
+    arguments.insert(arguments.begin(), {KAROLX_SOURCE_DIR "/tests/win32/wine-run",
+                                         std::string(std::getenv("KAROLX_WINDOWS_APP")) + "/" + exe});
+    return std::make_unique<ProgramRun>(
+        arguments, dir,
+        std::vector<std::string>{"KAROLX_WINE_COM=com" + std::to_string(com) + "=" + pty, "LANG=de_DE.UTF-8",
+                                 "QT_QPA_PLATFORM=offscreen"});
+  }
+};
+
+inline std::string PrintToString(const Platform& p) { return p.windows ? "Windows" : "Linux"; }
+
+}  // namespace testing_support
