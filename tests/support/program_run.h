@@ -46,12 +46,12 @@ class ProgramRun {
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
   // Sends `signal` (0: none) and returns the wait status. A program still
-  // running after 30 s is killed: a stop it ignores fails the test, not hangs it.
+  // running after 15 s is killed: a stop it ignores fails the test, not hangs it.
   int Stop(int signal) {
     int status = -1;
     if (pid_ > 0 && (signal == 0 || kill(pid_, signal) == 0)) {
       pid_t ended = 0;
-      for (int i = 0; i < 3000 && (ended = waitpid(pid_, &status, WNOHANG)) == 0; ++i) {
+      for (int i = 0; i < 1500 && (ended = waitpid(pid_, &status, WNOHANG)) == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       if (ended == 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, &status, 0);
