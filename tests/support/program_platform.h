@@ -24,13 +24,21 @@ struct Platform {
   std::string Missing() const {
     return windows && !std::getenv("KAROLX_WINDOWS_APP") ? "KAROLX_WINDOWS_APP is not set" : "";
   }
-  // The signals that stop a program in order. Wine turns SIGINT into Ctrl+C
-  // for a console program; a window has no console on Windows, so nothing
-  // reaches karolx.exe. Wine raises no Ctrl+Break, and SIGTERM or SIGHUP end
-  // a wine process at once.
+  // The ways to stop a program in order: signals, and kClose, closing the
+  // window. Wine turns SIGINT into Ctrl+C for a console program; a window has
+  // no console, but with a display taskkill closes it. Wine raises no
+  // Ctrl+Break, and SIGTERM or SIGHUP end a wine process at once.
+  static constexpr int kClose = -1;
   std::vector<int> Stops(bool window = false) const {
     if (!windows) return {SIGTERM, SIGINT, SIGHUP};
-    return window ? std::vector<int>{} : std::vector{SIGINT};
+    if (!window) return {SIGINT};
+    return std::getenv("DISPLAY") ? std::vector{kClose} : std::vector<int>{};
+  }
+  int Stop(ProgramRun& run, int how) const {
+    if (how != kClose) return run.Stop(how);
+    // The test's own prefix runs no other karolx.exe.
+    std::system(KAROLX_SOURCE_DIR "/tests/win32/wine-run taskkill /im karolx.exe >/dev/null");
+    return run.Stop(0);
   }
   // How long a program takes to start before it opens its port.
   std::chrono::milliseconds StartUp() const { return std::chrono::milliseconds(windows ? 3000 : 0); }
@@ -52,7 +60,7 @@ struct Platform {
     return std::make_unique<ProgramRun>(
         arguments, dir,
         std::vector<std::string>{"KAROLX_WINE_COM=com" + std::to_string(com) + "=" + pty, "LANG=de_DE.UTF-8",
-                                 "QT_QPA_PLATFORM=offscreen"});
+                                 std::getenv("DISPLAY") ? "QT_QPA_PLATFORM=" : "QT_QPA_PLATFORM=offscreen"});
   }
 };
 
