@@ -36,7 +36,8 @@ class Logger : public ::testing::Test {
   }
   // How often `line` is a whole line of the output.
   static long Count(const ProgramRun& logger, const std::string& line) {
-    const QStringList lines = QString::fromStdString(logger.Output()).remove('\r').split('\n');  // CR LF on Windows
+    // Windows ends a line with CR LF.
+    const QStringList lines = QString::fromStdString(logger.Output()).remove('\r').split('\n');
     return lines.count(QString::fromStdString(line));
   }
   static DeviceLog Log(const devsim::DeviceSimulator& sim) { return {sim.state().sent, sim.state().acked}; }
@@ -58,12 +59,13 @@ class Logger : public ::testing::Test {
 class LoggerOn : public Logger, public ::testing::WithParamInterface<Platform> {
  protected:
   void SetUp() override {
-    if (const std::string missing = GetParam().Missing(); !missing.empty()) GTEST_SKIP() << missing;
+    if (GetParam().Absent()) GTEST_SKIP() << "KAROLX_WINDOWS_APP is not set";
   }
-  std::unique_ptr<ProgramRun> Start(std::vector<std::string> arguments, const std::string& device, int com = 40,
-                                    const std::string& in = "") {
+  std::unique_ptr<ProgramRun> Start(std::vector<std::string> arguments, const std::string& device,
+                                    int com = 40, const std::string& in = "") {
     arguments.push_back(GetParam().Port(device, com));
-    return GetParam().Start(KAROLX_LOG_PROGRAM, arguments, in.empty() ? dir.path().toStdString() : in, device, com);
+    return GetParam().Start(KAROLX_LOG_PROGRAM, arguments,
+                            in.empty() ? dir.path().toStdString() : in, device, com);
   }
   int Stop(ProgramRun& logger) { return logger.Stop(GetParam().Stops().front()); }
 };
@@ -96,7 +98,8 @@ TEST_P(LoggerOn, EveryAcknowledgedRecordIsOnDiskAtEveryLineRate) {
     const std::string log = FileText(dir.filePath(rows[i].baud).toStdString() + "/Karo.txt");
     EXPECT_TRUE(LogHoldsEveryAcknowledged(log, {Log(*sims[i])}, "", rows[i].records));
     if (GetParam().windows) {
-      EXPECT_TRUE(std::regex_search(log, std::regex(R"(^.{34} \(\d{1,2}\.\d{1,2}\.\d{4} \d\d:\d\d:\d\d\)\r\n)")))
+      EXPECT_TRUE(std::regex_search(
+          log, std::regex(R"(^.{34} \(\d{1,2}\.\d{1,2}\.\d{4} \d\d:\d\d:\d\d\)\r\n)")))
           << "a German stamp: " << log.substr(0, 60);
     }
     const devsim::SimState state = sims[i]->state();

@@ -1,8 +1,8 @@
 #pragma once
-// The end-to-end suites run each program twice: the Linux build as it is,
-// and the Windows build under wine (tests/win32/wine-run), the device's
-// pseudo-terminal mapped into the prefix as a COM port, for a German user.
-// The Windows runs need KAROLX_WINDOWS_APP, the folder of the .exe files.
+// The end-to-end suites run each program twice: the Linux build, and the
+// Windows build under wine (tests/win32/wine-run) with the device's terminal
+// as a COM port, for a German user. The Windows runs need KAROLX_WINDOWS_APP,
+// the folder of the .exe files.
 
 #include <signal.h>
 
@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "program_run.h"
 
@@ -20,10 +18,7 @@ namespace testing_support {
 struct Platform {
   bool windows = false;
 
-  // Why this platform's programs cannot run here; empty when they can.
-  std::string Missing() const {
-    return windows && !std::getenv("KAROLX_WINDOWS_APP") ? "KAROLX_WINDOWS_APP is not set" : "";
-  }
+  bool Absent() const { return windows && !std::getenv("KAROLX_WINDOWS_APP"); }
   // The ways to stop a program in order: signals, and kClose, closing the
   // window. Wine turns SIGINT into Ctrl+C for a console program; a window has
   // no console, but with a display taskkill closes it. Wine raises no
@@ -40,27 +35,29 @@ struct Platform {
     std::system(KAROLX_SOURCE_DIR "/tests/win32/wine-run taskkill /im karolx.exe >/dev/null");
     return run.Stop(0);
   }
-  // How long a program takes to start before it opens its port.
-  std::chrono::milliseconds StartUp() const { return std::chrono::milliseconds(windows ? 3000 : 0); }
-  // The name the program opens the terminal `pty` by: COM`com` under wine.
+  // Until a program has opened its port.
+  std::chrono::milliseconds StartUp() const { return std::chrono::seconds(windows ? 3 : 0); }
+  // The name a program opens the terminal `pty` by.
   std::string Port(const std::string& pty, int com = 40) const {
     return windows ? "COM" + std::to_string(com) : pty;
   }
   // Starts `program` (the Linux build's path) in `dir`; `arguments` name the
   // device as Port(pty, com).
   std::unique_ptr<ProgramRun> Start(const std::string& program, std::vector<std::string> arguments,
-                                    const std::string& dir, const std::string& pty, int com = 40) const {
+                                    const std::string& dir, const std::string& pty,
+                                    int com = 40) const {
     if (!windows) {
       arguments.insert(arguments.begin(), program);
       return std::make_unique<ProgramRun>(arguments, dir);
     }
-    const std::string exe = std::filesystem::path(program).filename().string() + ".exe";
-    arguments.insert(arguments.begin(), {KAROLX_SOURCE_DIR "/tests/win32/wine-run",
-                                         std::string(std::getenv("KAROLX_WINDOWS_APP")) + "/" + exe});
+    const auto exe = std::filesystem::path(std::getenv("KAROLX_WINDOWS_APP")) /
+                     std::filesystem::path(program).filename().concat(".exe");
+    arguments.insert(arguments.begin(), {KAROLX_SOURCE_DIR "/tests/win32/wine-run", exe.string()});
+    const char* qpa = std::getenv("DISPLAY") ? "QT_QPA_PLATFORM=" : "QT_QPA_PLATFORM=offscreen";
     return std::make_unique<ProgramRun>(
         arguments, dir,
-        std::vector<std::string>{"KAROLX_WINE_COM=com" + std::to_string(com) + "=" + pty, "LANG=de_DE.UTF-8",
-                                 std::getenv("DISPLAY") ? "QT_QPA_PLATFORM=" : "QT_QPA_PLATFORM=offscreen"});
+        std::vector<std::string>{"KAROLX_WINE_COM=com" + std::to_string(com) + "=" + pty,
+                                 "LANG=de_DE.UTF-8", qpa});
   }
 };
 

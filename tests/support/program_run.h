@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -21,24 +20,17 @@ namespace testing_support {
 
 class ProgramRun {
  public:
-  ProgramRun(std::vector<std::string> argv, const std::string& dir, std::vector<std::string> env = {})
+  ProgramRun(std::vector<std::string> argv, const std::string& dir,
+             std::vector<std::string> env = {})
       : out_(dir + "/out.txt"), err_(dir + "/err.txt") {
-    const size_t added = env.size();
-    for (char** e = environ; *e; ++e) {
-      const std::string name = std::string(*e).substr(0, std::string(*e).find('=') + 1);
-      if (std::none_of(env.begin(), env.begin() + added, [&](auto& a) { return a.starts_with(name); })) {
-        env.push_back(*e);
-      }
-    }
-    std::vector<char*> args, vars;
+    std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
-    for (auto& e : env) vars.push_back(e.data());
     args.push_back(nullptr);
-    vars.push_back(nullptr);
     if ((pid_ = fork()) == 0) {
       const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (chdir(dir.c_str()) == 0 && dup2(out, 1) == 1 && dup2(err, 2) == 2) execve(args[0], args.data(), vars.data());
+      for (auto& e : env) putenv(e.data());
+      if (chdir(dir.c_str()) == 0 && dup2(out, 1) == 1 && dup2(err, 2) == 2) execv(args[0], args.data());
       _exit(127);
     }
   }
