@@ -1,5 +1,6 @@
 // karolx-log, the logger without a window, run as a service runs it against
-// the device simulator and a silent device on a pseudo-terminal.
+// the device simulator and a silent device on a pseudo-terminal; the Linux
+// build, and for the first two the Windows build under wine as well.
 
 #include <grp.h>
 #include <sys/ioctl.h>
@@ -9,12 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "app/open_hints.h"
 #include "device_simulator.h"
 #include "log_invariant.h"
-#include "program_run.h"
+#include "program_platform.h"
 #include "pty_pair.h"
 
 namespace {
@@ -34,7 +36,8 @@ class Logger : public ::testing::Test {
   }
   // How often `line` is a whole line of the output.
   static long Count(const ProgramRun& logger, const std::string& line) {
-    const QStringList lines = QString::fromStdString(logger.Output()).split('\n');
+    // Windows ends a line with CR LF.
+    const QStringList lines = QString::fromStdString(logger.Output()).remove('\r').split('\n');
     return lines.count(QString::fromStdString(line));
   }
   static DeviceLog Log(const devsim::DeviceSimulator& sim) { return {sim.state().sent, sim.state().acked}; }
@@ -53,9 +56,24 @@ class Logger : public ::testing::Test {
   std::string link = dir.filePath("device").toStdString();
 };
 
+class LoggerOn : public Logger, public ::testing::WithParamInterface<Platform> {
+ protected:
+  void SetUp() override {
+    if (GetParam().Absent()) GTEST_SKIP() << "KAROLX_WINDOWS_APP is not set";
+  }
+  std::unique_ptr<ProgramRun> Start(std::vector<std::string> arguments, const std::string& device,
+                                    int com = 40, const std::string& in = "") {
+    arguments.push_back(GetParam().Port(device, com));
+    return GetParam().Start(KAROLX_LOG_PROGRAM, arguments,
+                            in.empty() ? dir.path().toStdString() : in, device, com);
+  }
+  int Stop(ProgramRun& logger) { return logger.Stop(GetParam().Stops().front()); }
+};
+
 // An answer may take many ticks (20 records at 4800 baud: 1.4 s; one record
-// at 300 baud: 1.1 s) or start late. Every row at once, a logger each.
-TEST_F(Logger, EveryAcknowledgedRecordIsOnDiskAtEveryLineRate) {
+// at 300 baud: 1.1 s) or start late. Every row at once, a logger each. The
+// stop ends it with status 0; a German user's stamps and clock message are right.
+TEST_P(LoggerOn, EveryAcknowledgedRecordIsOnDiskAtEveryLineRate) {
   const struct {
     const char* baud;
     int records;
@@ -68,58 +86,63 @@ TEST_F(Logger, EveryAcknowledgedRecordIsOnDiskAtEveryLineRate) {
     sims.back()->start();
     const QString rowDir = dir.filePath(row.baud);
     QDir().mkpath(rowDir);
-    loggers.push_back(std::make_unique<ProgramRun>(
-        std::vector<std::string>{KAROLX_LOG_PROGRAM, "--baud", row.baud, "--stale-after", "0",
-                                 sims.back()->slavePath()},
-        rowDir.toStdString()));
+    loggers.push_back(Start({"--baud", row.baud, "--stale-after", "0"}, sims.back()->slavePath(),
+                            40 + static_cast<int>(loggers.size()), rowDir.toStdString()));
   }
   for (size_t i = 0; i < sims.size(); ++i) {
     SCOPED_TRACE(rows[i].baud);
     const size_t want = 2 * static_cast<size_t>(rows[i].records);
     EXPECT_TRUE(sims[i]->waitFor([&](const devsim::SimState& s) { return s.recordsAcked >= want; },
-                                 20s));
-    loggers[i]->Stop(SIGTERM);
-    EXPECT_TRUE(LogHoldsEveryAcknowledged(FileText(dir.filePath(rows[i].baud).toStdString() +
-                                                   "/Karo.txt"),
-                                          {Log(*sims[i])}, "", rows[i].records));
+                                 20s + GetParam().StartUp()));
+    EXPECT_EQ(Stop(*loggers[i]), 0) << loggers[i]->Output();
+    const std::string log = FileText(dir.filePath(rows[i].baud).toStdString() + "/Karo.txt");
+    EXPECT_TRUE(LogHoldsEveryAcknowledged(log, {Log(*sims[i])}, "", rows[i].records));
+    if (GetParam().windows) {
+      EXPECT_TRUE(std::regex_search(
+          log, std::regex(R"(^.{34} \(\d{1,2}\.\d{1,2}\.\d{4} \d\d:\d\d:\d\d\)\r\n)")))
+          << "a German stamp: " << log.substr(0, 60);
+    }
     const devsim::SimState state = sims[i]->state();
     EXPECT_LE(state.recordsSent - state.recordsAcked, static_cast<size_t>(rows[i].records))
         << "no answer sent twice";
+    EXPECT_FALSE(state.clockSetTo.empty()) << "the clock message was a valid one";
   }
 }
 
 // A device missing at start, then lost by a hang-up mid-answer and back
 // under the same link on another terminal: one line each, logging goes on,
-// every record acknowledged is logged; SIGTERM ends it with status 0, the
+// every record acknowledged is logged; the stop ends it with status 0, the
 // port free.
-TEST_F(Logger, WaitsForTheDeviceAndLogsAcrossALoss) {
-  auto logger = Start({"--stale-after", "0", link});
-  ASSERT_TRUE(UntilOutput(*logger, "Device not there yet: " + link));
-  EXPECT_TRUE(logger->Output().starts_with("Log file created: Karo.txt\n"));
+TEST_P(LoggerOn, WaitsForTheDeviceAndLogsAcrossALoss) {
+  auto logger = Start({"--stale-after", "0"}, link);
+  const std::string port = GetParam().Port(link);
+  ASSERT_TRUE(UntilOutput(*logger, "Device not there yet: " + port));
+  EXPECT_TRUE(logger->Output().starts_with("Log file created: Karo.txt"));
   std::this_thread::sleep_for(1500ms);  // attempts that say nothing new
   devsim::SimOptions options = Paced(5);
   options.linkPath = link;
   options.hangupAfter = 8;
   devsim::DeviceSimulator first(options);
   first.start();
-  ASSERT_TRUE(UntilOutput(*logger, "Device lost: " + link));
+  ASSERT_TRUE(UntilOutput(*logger, "Device lost: " + port));
   options.hangupAfter = 0;
   devsim::DeviceSimulator second(options);
   second.start();
   EXPECT_TRUE(second.waitFor([](const devsim::SimState& s) { return s.recordsAcked >= 1; }, 3s))
       << "logging resumes within 3 s";
   ASSERT_TRUE(second.waitFor([](const devsim::SimState& s) { return s.recordsAcked >= 10; }, 10s));
-  const int status = logger->Stop(SIGTERM);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  int exclusive = 1;
-  const int fd = open(second.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
-  EXPECT_EQ(exclusive, 0) << "the port is free again";
-  close(fd);
+  EXPECT_EQ(Stop(*logger), 0);
+  if (!GetParam().windows) {
+    int exclusive = 1;
+    const int fd = open(second.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "the port is free again";
+    close(fd);
+  }
 
-  EXPECT_EQ(Count(*logger, "Device not there yet: " + link), 1);
-  EXPECT_EQ(Count(*logger, "Device lost: " + link), 1);
-  EXPECT_EQ(Count(*logger, "Device back: " + link), 1);
+  EXPECT_EQ(Count(*logger, "Device not there yet: " + port), 1);
+  EXPECT_EQ(Count(*logger, "Device lost: " + port), 1);
+  EXPECT_EQ(Count(*logger, "Device back: " + port), 1);
   EXPECT_EQ(Count(*logger, "TXEMPTY SIGNAL"), 0) << "no line with every poll";
   EXPECT_TRUE(LogHoldsEveryAcknowledged(FileText(dir.filePath("Karo.txt").toStdString()),
                                         {Log(first), Log(second)}, "", 5));
@@ -198,6 +221,9 @@ TEST_F(Logger, RefusedSettingsAndALogItCannotMakeEndItWithStatusOne) {
             std::string::npos)
       << refused->Output();
 }
+
+INSTANTIATE_TEST_SUITE_P(, LoggerOn, ::testing::Values(Platform{false}, Platform{true}),
+                         [](const auto& info) { return PrintToString(info.param); });
 
 TEST(OpenHint, NamesWhoHoldsTheDeviceAndTheGroupItNeeds) {
   PtyPair pty;  // this test holds the terminal open
