@@ -3,7 +3,9 @@
 // device's fastest pace), its CPU at the 256000-baud line rate, and its CPU
 // while it waits for a device that is not there. The window's figures for
 // the same loads come from bench_gui_throughput (gui_records_per_s and
-// cpu_percent_at_256000_baud).
+// cpu_percent_at_256000_baud). When KAROLX_WINDOWS_APP names the Windows
+// build's folder, karolx-log.exe under wine is measured beside it, its
+// figures named with "_wine".
 //
 // Usage: bench_logger_throughput [--seconds S]
 
@@ -14,7 +16,7 @@
 #include <thread>
 
 #include "bench_support.h"
-#include "program_run.h"
+#include "program_platform.h"
 
 namespace {
 
@@ -25,20 +27,20 @@ struct Run {
   double cpuPercent;
 };
 
-// Runs the logger on `device` and measures over `seconds` after a warm-up.
-Run Measure(const std::string& device, const std::vector<std::string>& options, int seconds) {
+// Runs the logger on the terminal `device` (on Windows mapped as a COM port)
+// and measures over `seconds` after a warm-up.
+Run Measure(const testing_support::Platform& on, const std::string& device,
+            std::vector<std::string> options, int seconds) {
   QTemporaryDir dir;
-  const std::string log = dir.filePath("Karo.txt").toStdString();
-  std::vector<std::string> arguments{KAROLX_LOG_PROGRAM, "--log", log, "--stale-after", "0"};
-  arguments.insert(arguments.end(), options.begin(), options.end());
-  arguments.push_back(device);
-  testing_support::ProgramRun logger(arguments, dir.path().toStdString());
-  std::this_thread::sleep_for(std::chrono::seconds(2));
-  testing_support::LogReader lines(log);  // none where the device is missing
+  options.insert(options.begin(), {"--stale-after", "0"});
+  options.push_back(on.Port(device));
+  auto logger = on.Start(KAROLX_LOG_PROGRAM, options, dir.path().toStdString(), device);
+  std::this_thread::sleep_for(std::chrono::seconds(2) + on.StartUp());
+  testing_support::LogReader lines(dir.filePath("Karo.txt").toStdString());  // none where the device is missing
   const size_t linesBefore = lines.Poll();
-  const double cpuBefore = logger.CpuSeconds();
+  const double cpuBefore = logger->CpuSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  const double cpu = logger.CpuSeconds() - cpuBefore;
+  const double cpu = logger->CpuSeconds() - cpuBefore;
   return {static_cast<double>(lines.Poll() - linesBefore) / seconds, 100 * cpu / seconds};
 }
 
@@ -51,17 +53,21 @@ int main(int argc, char** argv) {
   parser.process(app);
   const int seconds = static_cast<int>(bench::PositiveOption(parser, "seconds"));
 
-  {
-    SimulatorProgram sim({KAROLX_SIM_PROGRAM, "--stream"});
-    std::printf("logger_records_per_s=%.0f\n", Measure(sim.path(), {}, seconds).recordsPerS);
+  for (const testing_support::Platform on : {testing_support::Platform{}, {.windows = true}}) {
+    if (on.Absent()) continue;
+    const char* wine = on.windows ? "_wine" : "";
+    {
+      SimulatorProgram sim({KAROLX_SIM_PROGRAM, "--stream"});
+      std::printf("logger_records_per_s%s=%.0f\n", wine, Measure(on, sim.path(), {}, seconds).recordsPerS);
+    }
+    {
+      SimulatorProgram sim({KAROLX_SIM_PROGRAM, "--stream", "--pace"});
+      const Run paced = Measure(on, sim.path(), {"--baud", "256000"}, seconds);
+      std::printf("logger_records_per_s_at_256000_baud%s=%.0f\n", wine, paced.recordsPerS);
+      std::printf("logger_cpu_percent_at_256000_baud%s=%.1f\n", wine, paced.cpuPercent);
+    }
+    std::printf("logger_idle_cpu_percent%s=%.2f\n", wine,
+                Measure(on, "/dev/karolx-bench-missing", {}, seconds).cpuPercent);
   }
-  {
-    SimulatorProgram sim({KAROLX_SIM_PROGRAM, "--stream", "--pace"});
-    const Run paced = Measure(sim.path(), {"--baud", "256000"}, seconds);
-    std::printf("logger_records_per_s_at_256000_baud=%.0f\n", paced.recordsPerS);
-    std::printf("logger_cpu_percent_at_256000_baud=%.1f\n", paced.cpuPercent);
-  }
-  std::printf("logger_idle_cpu_percent=%.2f\n",
-              Measure("/dev/karolx-bench-missing", {}, seconds).cpuPercent);
   return 0;
 }
