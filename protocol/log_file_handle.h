@@ -8,19 +8,19 @@
 #include <string>
 #include <string_view>
 
+// The text that goes with an error code: "File not found", "Invalid
+// filename", "Too many open files", "File access denied" or "I/O error N".
+std::string InOutErrorText(int code);
+
 // A failed file operation, with the system's error code and its text.
 class EInOutError : public std::runtime_error {
  public:
-  explicit EInOutError(int code);
+  explicit EInOutError(int code) : std::runtime_error(InOutErrorText(code)), code_(code) {}
   int ErrorCode() const { return code_; }
 
  private:
   int code_;
 };
-
-// The text that goes with an error code: "File not found", "Invalid
-// filename", "Too many open files", "File access denied" or "I/O error N".
-std::string InOutErrorText(int code);
 
 class TLogFileHandle {
  public:

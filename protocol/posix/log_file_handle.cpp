@@ -35,8 +35,6 @@ std::string InOutErrorText(int code) {
   }
 }
 
-EInOutError::EInOutError(int code) : std::runtime_error(InOutErrorText(code)), code_(code) {}
-
 TLogFileHandle::TLogFileHandle(const std::string& fileName, bool create, bool& created) {
   int fd = open(fileName.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT && create) {

@@ -40,8 +40,6 @@ std::string InOutErrorText(int code) {
   }
 }
 
-EInOutError::EInOutError(int code) : std::runtime_error(InOutErrorText(code)), code_(code) {}
-
 TLogFileHandle::TLogFileHandle(const std::string& fileName, bool create, bool& created) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
